@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Installs the Debian packages meshplay needs to build, run and test; skips what is already there.
+set -euo pipefail
+
+packages=(
+  cmake make g++ pkg-config
+  freeglut3-dev libgl-dev libgl1-mesa-dri libfast-float-dev
+  libgtest-dev libgmock-dev libbenchmark-dev
+  xvfb xdotool imagemagick x11-utils python3
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "Installing: ${missing[*]}"
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+$sudo apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"

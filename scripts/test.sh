@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Builds meshplay with warnings as errors and runs every test, the end-to-end ones under Xvfb
+# included; then builds the in-process tests with AddressSanitizer and UndefinedBehaviorSanitizer
+# and runs them. Exits non-zero on any failure.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/install-deps.sh
+jobs=$(nproc)
+
+cmake -S . -B build/release -DMESHPLAY_WERROR=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake --build build/release -j "$jobs"
+ctest --test-dir build/release --output-on-failure -j "$jobs"
+
+cmake -S . -B build/sanitize -DMESHPLAY_WERROR=ON -DMESHPLAY_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
+cmake --build build/sanitize -j "$jobs"
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  ctest --test-dir build/sanitize --output-on-failure -j "$jobs" -LE e2e

@@ -1,0 +1,53 @@
+// The buffered reader under the scanner: open, close and refill.
+#include "model/input_stream.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+bool openStream(InputStream& s, const char* path) {
+  closeStream(s);
+  int fd;
+  do {
+    fd = ::open(path, O_RDONLY | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return false;
+  attachStream(s, fd);
+  return true;
+}
+
+void attachStream(InputStream& s, int fd) {
+  closeStream(s);
+  s.fd = fd;
+  s.atEnd = fd < 0;
+}
+
+void closeStream(InputStream& s) {
+  if (s.fd >= 0) ::close(s.fd);
+  s.fd = -1;
+  s.atEnd = true;
+  s.pos = 0;
+  s.end = 0;
+}
+
+void fillStream(InputStream& s, std::size_t count) {
+  if (s.end - s.pos >= count || s.atEnd) return;
+  if (s.pos > 0) {
+    std::memmove(s.buffer, s.buffer + s.pos, s.end - s.pos);
+    s.end -= s.pos;
+    s.pos = 0;
+  }
+  while (s.end < count && !s.atEnd) {
+    ssize_t got = ::read(s.fd, s.buffer + s.end, STREAM_BUFFER_SIZE - s.end);
+    if (got > 0) {
+      s.end += static_cast<std::size_t>(got);
+    } else if (got < 0 && errno == EINTR) {
+      continue;
+    } else {
+      // End of file, or an error such as EISDIR for a directory in the file's place: either way
+      // there is nothing more to read, which the readers treat as an exhausted stream.
+      s.atEnd = true;
+    }
+  }
+}

@@ -1,0 +1,34 @@
+// A buffered, allocation-free reader over a file descriptor: the three input streams of the viewer.
+#pragma once
+
+#include <cstddef>
+
+// Large enough that a profile-B record (about 43 KB of text) usually needs a single read().
+inline constexpr std::size_t STREAM_BUFFER_SIZE = std::size_t{1} << 16;
+
+// A stream that never opened, or was closed, is "absent": it holds no data and is at its end, so
+// every scan on it fails without touching anything. The end is sticky, as it is for C streams: once
+// read() has reported the end of the file, nothing more is read until the stream is reopened.
+struct InputStream {
+  int fd = -1;
+  bool atEnd = true;
+  std::size_t pos = 0;  // next unread byte in buffer
+  std::size_t end = 0;  // one past the last valid byte in buffer
+  char buffer[STREAM_BUFFER_SIZE] = {};
+};
+
+// Opens path for reading; true on success. A stream that was open is closed first.
+bool openStream(InputStream& s, const char* path);
+
+// Takes over an already open descriptor (tests and tools read from pipes and temporary files).
+void attachStream(InputStream& s, int fd);
+
+// Closes the descriptor if there is one and leaves the stream absent.
+void closeStream(InputStream& s);
+
+inline bool isOpen(const InputStream& s) { return s.fd >= 0; }
+
+// Makes at least `count` unread bytes available in the buffer, unless the file ends first;
+// `count` is at most STREAM_BUFFER_SIZE. Unread bytes are moved to the buffer's start when needed,
+// so a token that straddles two reads ends up contiguous.
+void fillStream(InputStream& s, std::size_t count);

@@ -1,0 +1,147 @@
+// The frame cycle: read, report, decide the end of the run, refresh the tables, draw.
+#include "viewer/frame.h"
+
+#include <cfloat>
+#include <cmath>
+#include <cstdio>
+#include <limits>
+
+#include <GL/glut.h>
+
+#include "model/readers.h"
+#include "model/viewer_state.h"
+#include "viewer/console.h"
+
+namespace {
+
+constexpr double BAR_RED = 0.0, BAR_GREEN = 1.0, BAR_BLUE = 0.5;
+
+// "%lf" writes every integer digit: at most DBL_MAX_10_EXP + 1 of them, a sign, a point and six
+// decimals, after the 20 characters of the prefix and before "[s]".
+static_assert(LABEL_CAPACITY > 20 + 1 + (DBL_MAX_10_EXP + 1) + 1 + 6 + 3,
+              "the label holds the longest time %lf can print");
+
+// Single-precision vertices for the base line and the nodes. A coordinate beyond float's range is
+// far outside the window either way; clamping keeps the conversion defined.
+inline float toFloat(double v) {
+  constexpr double LIMIT = std::numeric_limits<float>::max();
+  if (v > LIMIT) return std::numeric_limits<float>::max();
+  if (v < -LIMIT) return -std::numeric_limits<float>::max();
+  return static_cast<float>(v);
+}
+
+// Drawing coordinates of node i displaced by pair i of the record, grid centre at the origin.
+inline void nodePoint(int i, const ResultRecord& record, double& x, double& y) {
+  x = (state.nodeTable[i].x + record.vectors[i][0] - HW) / state.viewScale;
+  y = (state.nodeTable[i].y + record.vectors[i][1] - HH) / state.viewScale;
+}
+
+void drawBaseLine() {
+  const double s = state.viewScale;
+  glBegin(GL_LINES);
+  glColor3d(0.0, 0.0, 0.0);  // stays current for the nodes, triangles and label
+  glVertex2f(toFloat(-FW / s), toFloat(-HH / s));
+  glVertex2f(toFloat(FW / s), toFloat(-HH / s));
+  glEnd();
+}
+
+void drawNodes(const ResultRecord& record) {
+  glPointSize(4.0f);
+  glBegin(GL_POINTS);
+  for (int i = 0; i < NODE_COUNT; ++i) {
+    double x, y;
+    nodePoint(i, record, x, y);
+    glVertex2f(toFloat(x), toFloat(y));
+  }
+  glEnd();
+}
+
+void drawTriangles(const ResultRecord& record) {
+  for (const Element& element : state.elementTable) {
+    bool inTable = true;
+    for (std::int32_t node : element.nodes) inTable = inTable && node >= 0 && node < NODE_COUNT;
+    if (!inTable) continue;  // an index outside the node table names no node: skip the triangle
+    glBegin(GL_LINE_LOOP);
+    for (std::int32_t node : element.nodes) {
+      double x, y;
+      nodePoint(node, record, x, y);
+      glVertex2d(x, y);
+    }
+    glEnd();
+  }
+}
+
+void drawLabel(double t) {
+  char text[LABEL_CAPACITY];
+  const std::size_t length = formatLabel(t, text);
+  glRasterPos3d(-FW / state.viewScale, -YLABEL / state.viewScale, 0.0);
+  for (std::size_t i = 0; i < length; ++i) {
+    glutBitmapCharacter(GLUT_BITMAP_HELVETICA_18, static_cast<unsigned char>(text[i]));
+  }
+}
+
+void drawProgressBar(double t) {
+  const double s = state.viewScale;
+  const double xf = progressFillEdge(t);
+  glColor3d(BAR_RED, BAR_GREEN, BAR_BLUE);  // the frame and its fill
+  glBegin(GL_LINE_LOOP);
+  glVertex2d(-FW / s, -YTOP / s);
+  glVertex2d(FW / s, -YTOP / s);
+  glVertex2d(FW / s, -YBOT / s);
+  glVertex2d(-FW / s, -YBOT / s);
+  glEnd();
+  glBegin(GL_QUADS);
+  glVertex2d(-FW / s, -YTOP / s);
+  glVertex2d(xf / s, -YTOP / s);
+  glVertex2d(xf / s, -YBOT / s);
+  glVertex2d(-FW / s, -YBOT / s);
+  glEnd();
+}
+
+}  // namespace
+
+bool runHasEnded(double t, bool timeValid, bool rewindRequested) {
+  if (!timeValid || std::isnan(t) || t < -1.0) return true;
+  // Compared in double precision: converting a time such as 1e300 to an integer is undefined.
+  if (std::trunc(t) == static_cast<double>(T_END)) return true;
+  return rewindRequested;
+}
+
+double progressFillEdge(double t) { return -(1.0 - t / THALF) * FW; }
+
+std::size_t formatLabel(double t, char* text) {
+  const int length = std::snprintf(text, LABEL_CAPACITY, "Progress :  Virtual:%lf[s]", t);
+  if (length < 0) return 0;
+  return static_cast<std::size_t>(length) < LABEL_CAPACITY ? static_cast<std::size_t>(length)
+                                                           : LABEL_CAPACITY - 1;
+}
+
+void endOfRun(double t, bool timeValid) {
+  if (!runHasEnded(t, timeValid, state.rewindRequested == 1)) return;
+  glutIdleFunc(nullptr);
+  closeStream(state.resultStream);
+  printMessage(MSG_END_OF_RUN);
+  if (!openStream(state.resultStream, "result.dat")) printMessage(MSG_CANNOT_OPEN);
+  if (state.rewindRequested == 1) {
+    state.rewindRequested = 0;
+    glutPostRedisplay();
+  }
+}
+
+void drawFrame() {
+  ResultRecord& record = state.shownRecord;
+  const bool timeValid = readResultRecord(state.resultStream, record);
+  printProgress(record.time());
+  endOfRun(record.time(), timeValid);
+  // Read on every frame: a node or element file holding several blocks supplies the next one.
+  readNodeBlock(state.nodeStream, state.nodeTable);
+  readElementBlock(state.elementStream, state.elementTable);
+
+  glClear(GL_COLOR_BUFFER_BIT);
+  drawBaseLine();
+  if (state.showNodes == 1) drawNodes(record);
+  if (state.showElements == 1) drawTriangles(record);
+  drawLabel(record.time());
+  drawProgressBar(record.time());
+  glutSwapBuffers();
+}

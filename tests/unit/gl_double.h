@@ -1,0 +1,55 @@
+// A recording stand-in for the GL and GLUT functions the viewer calls, linked into the in-process
+// tests in place of the real libraries. It records what was drawn and which callbacks were set.
+#pragma once
+
+#include <GL/glut.h>
+
+#include <string>
+#include <vector>
+
+struct RecordedVertex {
+  double x = 0.0, y = 0.0;
+  bool single = false;  // handed over with glVertex2f
+  double color[3] = {0.0, 0.0, 0.0};
+};
+
+struct RecordedPrimitive {
+  GLenum mode = 0;
+  float pointSize = 1.0f;
+  std::vector<RecordedVertex> vertices;
+};
+
+struct GlRecord {
+  std::vector<std::string> calls;  // set-up and callback registrations, in order
+  std::vector<RecordedPrimitive> primitives;
+  double color[3] = {1.0, 1.0, 1.0};
+  float pointSize = 1.0f;
+  float clearColor[4] = {0, 0, 0, 0};
+  int clears = 0, swaps = 0, redisplays = 0;
+  int viewport[4] = {0, 0, 0, 0};
+  double ortho[6] = {0, 0, 0, 0, 0, 0};
+  int orthoCalls = 0;
+  double rasterPos[3] = {0, 0, 0};
+  double rasterColor[3] = {0, 0, 0};
+  std::string text;  // every bitmap character drawn
+  const void* font = nullptr;
+  bool inBegin = false;
+
+  std::string title;
+  unsigned displayMode = 0;
+  int position[2] = {0, 0}, size[2] = {0, 0};
+  void (*idle)() = nullptr;
+  void (*display)() = nullptr;
+  void (*reshape)(int, int) = nullptr;
+  void (*mouse)(int, int, int, int) = nullptr;
+  void (*keyboard)(unsigned char, int, int) = nullptr;
+  void (*special)(int, int, int) = nullptr;
+
+  // Primitives of one mode, in drawing order.
+  std::vector<const RecordedPrimitive*> of(GLenum mode) const;
+};
+
+extern GlRecord gl;
+
+// Forgets everything recorded, including the idle callback.
+void resetGl();
