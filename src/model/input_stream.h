@@ -26,7 +26,9 @@ void attachStream(InputStream& s, int fd);
 // Closes the descriptor if there is one and leaves the stream absent.
 void closeStream(InputStream& s);
 
-inline bool isOpen(const InputStream& s) { return s.fd >= 0; }
+inline bool isOpen(const InputStream& s) {
+  return s.fd >= 0;
+}
 
 // Makes at least `count` unread bytes available in the buffer, unless the file ends first;
 // `count` is at most STREAM_BUFFER_SIZE. Unread bytes are moved to the buffer's start when needed,

@@ -11,13 +11,13 @@
 
 // Model length units, before division by viewScale. The depths are used negated: these items lie
 // below the model's centre line.
-inline constexpr double HW = NX * DX / 2.0;        // grid half-width
-inline constexpr double HH = NY * DY / 2.0;        // grid half-height
-inline constexpr double FW = HW + DX;              // frame half-width
-inline constexpr double YLABEL = HH + 1.5 * DY;    // label depth
-inline constexpr double YTOP = HH + 2.0 * DY;      // progress bar top depth
-inline constexpr double YBOT = HH + 3.0 * DY;      // progress bar bottom depth
-inline constexpr double THALF = T_END / 2.0;       // real division: 7.5 for an end time of 15
+inline constexpr double HW = NX * DX / 2.0;      // grid half-width
+inline constexpr double HH = NY * DY / 2.0;      // grid half-height
+inline constexpr double FW = HW + DX;            // frame half-width
+inline constexpr double YLABEL = HH + 1.5 * DY;  // label depth
+inline constexpr double YTOP = HH + 2.0 * DY;    // progress bar top depth
+inline constexpr double YBOT = HH + 3.0 * DY;    // progress bar bottom depth
+inline constexpr double THALF = T_END / 2.0;     // real division: 7.5 for an end time of 15
 
 // Numbers in one result record: the header, then the vector block and the base block as pairs.
 inline constexpr int RECORD_VALUES = HEADER_VALUES + 2 * VECTOR_PAIRS + 2 * BASE_PAIRS;

@@ -16,10 +16,18 @@ namespace {
 // exponent, sign or word that decides where it ends) lies contiguously in the buffer.
 constexpr std::size_t LOOKAHEAD = 64;
 
-inline bool isSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
-inline bool isDigit(int c) { return c >= '0' && c <= '9'; }
-inline int lower(char c) { return (c >= 'A' && c <= 'Z') ? c - 'A' + 'a' : c; }
-inline bool isLetter(char c) { return lower(c) >= 'a' && lower(c) <= 'z'; }
+inline bool isSpace(char c) {
+  return c == ' ' || (c >= '\t' && c <= '\r');
+}
+inline bool isDigit(int c) {
+  return c >= '0' && c <= '9';
+}
+inline int lower(char c) {
+  return (c >= 'A' && c <= 'Z') ? c - 'A' + 'a' : c;
+}
+inline bool isLetter(char c) {
+  return lower(c) >= 'a' && lower(c) <= 'z';
+}
 
 // Skips white space and makes LOOKAHEAD bytes available; false when the data have ended.
 bool startField(InputStream& s) {
@@ -196,7 +204,8 @@ bool scanReal(InputStream& s, double& out) {
   // The converter takes a leading '-' but not a '+'; after a '+' no second sign may follow.
   if (*first == '+' && (p == last || *p == '-' || *p == '+')) return false;
   double value = 0.0;
-  const fast_float::from_chars_result r = fast_float::from_chars(*first == '+' ? p : first, last, value);
+  const fast_float::from_chars_result r =
+      fast_float::from_chars(*first == '+' ? p : first, last, value);
   if (r.ec != std::errc()) return false;
   // A number that ends within reach of the buffered data's end may go on (more digits, or an
   // exponent after a trailing "e" or "e+"): only a very long one gets there.

@@ -30,4 +30,6 @@ struct ViewerState {
 // The one instance, alive from before main until the process ends. Only the GLUT thread uses it.
 extern ViewerState state;
 
-inline void toggle(std::uint8_t& flag) { flag = (flag == 1) ? 0 : 1; }
+inline void toggle(std::uint8_t& flag) {
+  flag = (flag == 1) ? 0 : 1;
+}

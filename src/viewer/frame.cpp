@@ -107,7 +107,9 @@ bool runHasEnded(double t, bool timeValid, bool rewindRequested) {
   return rewindRequested;
 }
 
-double progressFillEdge(double t) { return -(1.0 - t / THALF) * FW; }
+double progressFillEdge(double t) {
+  return -(1.0 - t / THALF) * FW;
+}
 
 std::size_t formatLabel(double t, char* text) {
   const int length = std::snprintf(text, LABEL_CAPACITY, "Progress :  Virtual:%lf[s]", t);

@@ -9,12 +9,18 @@
 
 namespace {
 
-void startPlayback() { glutIdleFunc(onIdle); }
-void stopPlayback() { glutIdleFunc(nullptr); }
+void startPlayback() {
+  glutIdleFunc(onIdle);
+}
+void stopPlayback() {
+  glutIdleFunc(nullptr);
+}
 
 }  // namespace
 
-void onIdle() { glutPostRedisplay(); }
+void onIdle() {
+  glutPostRedisplay();
+}
 
 void onMouse(int button, int buttonState, int, int) {
   switch (button) {
@@ -28,8 +34,7 @@ void onMouse(int button, int buttonState, int, int) {
     case GLUT_MIDDLE_BUTTON:  // one step while stopped; merges with a pending redisplay otherwise
       if (buttonState == GLUT_DOWN) glutPostRedisplay();
       break;
-    default:
-      break;
+    default: break;
   }
 }
 
@@ -37,8 +42,7 @@ void onKey(unsigned char key, int, int) {
   // Letters are lower case only: 'N', 'E', 'Q', 'R' and 'S' do nothing.
   switch (key) {
     case 27:
-    case 'q':
-      std::exit(0);
+    case 'q': std::exit(0);
     case 'n':
       toggle(state.showNodes);
       glutPostRedisplay();
@@ -59,8 +63,7 @@ void onKey(unsigned char key, int, int) {
         stopPlayback();
       }
       break;
-    default:
-      break;
+    default: break;
   }
 }
 
@@ -81,7 +84,6 @@ void onSpecialKey(int key, int, int) {
       state.viewScale += SCALE_STEP;
       glutPostRedisplay();
       break;
-    default:
-      break;
+    default: break;
   }
 }

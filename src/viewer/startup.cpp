@@ -51,4 +51,6 @@ void setProjection(int width, int height) {
   glOrtho(-width / 200.0, width / 200.0, -height / 200.0, height / 200.0, -1.0, 1.0);
 }
 
-void initView() { glClearColor(1.0f, 1.0f, 1.0f, 1.0f); }
+void initView() {
+  glClearColor(1.0f, 1.0f, 1.0f, 1.0f);
+}

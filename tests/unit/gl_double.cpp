@@ -5,7 +5,9 @@
 
 GlRecord gl;
 
-void resetGl() { gl = GlRecord{}; }
+void resetGl() {
+  gl = GlRecord{};
+}
 
 std::vector<const RecordedPrimitive*> GlRecord::of(GLenum mode) const {
   std::vector<const RecordedPrimitive*> found;
@@ -30,7 +32,9 @@ void vertex(double x, double y, bool single) {
 void* glutBitmapHelvetica18 = &glutBitmapHelvetica18;
 
 extern "C" {
-void glClear(GLbitfield) { ++gl.clears; }
+void glClear(GLbitfield) {
+  ++gl.clears;
+}
 void glClearColor(GLfloat r, GLfloat g, GLfloat b, GLfloat a) {
   gl.clearColor[0] = r;
   gl.clearColor[1] = g;
@@ -58,15 +62,23 @@ void glBegin(GLenum mode) {
   gl.primitives.push_back(p);
   gl.inBegin = true;
 }
-void glEnd() { gl.inBegin = false; }
-void glVertex2f(GLfloat x, GLfloat y) { vertex(x, y, true); }
-void glVertex2d(GLdouble x, GLdouble y) { vertex(x, y, false); }
+void glEnd() {
+  gl.inBegin = false;
+}
+void glVertex2f(GLfloat x, GLfloat y) {
+  vertex(x, y, true);
+}
+void glVertex2d(GLdouble x, GLdouble y) {
+  vertex(x, y, false);
+}
 void glColor3d(GLdouble r, GLdouble g, GLdouble b) {
   gl.color[0] = r;
   gl.color[1] = g;
   gl.color[2] = b;
 }
-void glPointSize(GLfloat size) { gl.pointSize = size; }
+void glPointSize(GLfloat size) {
+  gl.pointSize = size;
+}
 void glRasterPos3d(GLdouble x, GLdouble y, GLdouble z) {
   gl.rasterPos[0] = x;
   gl.rasterPos[1] = y;
@@ -74,7 +86,9 @@ void glRasterPos3d(GLdouble x, GLdouble y, GLdouble z) {
   std::memcpy(gl.rasterColor, gl.color, sizeof gl.rasterColor);
 }
 
-void glutInit(int*, char**) { gl.calls.push_back("glutInit"); }
+void glutInit(int*, char**) {
+  gl.calls.push_back("glutInit");
+}
 void glutInitDisplayMode(unsigned int mode) {
   gl.displayMode = mode;
   gl.calls.push_back("glutInitDisplayMode");
@@ -114,10 +128,18 @@ void glutSpecialFunc(void (*f)(int, int, int)) {
   gl.special = f;
   gl.calls.push_back("glutSpecialFunc");
 }
-void glutIdleFunc(void (*f)()) { gl.idle = f; }
-void glutMainLoop() { gl.calls.push_back("glutMainLoop"); }
-void glutPostRedisplay() { ++gl.redisplays; }
-void glutSwapBuffers() { ++gl.swaps; }
+void glutIdleFunc(void (*f)()) {
+  gl.idle = f;
+}
+void glutMainLoop() {
+  gl.calls.push_back("glutMainLoop");
+}
+void glutPostRedisplay() {
+  ++gl.redisplays;
+}
+void glutSwapBuffers() {
+  ++gl.swaps;
+}
 void glutBitmapCharacter(void* font, int c) {
   gl.font = font;
   gl.text.push_back(static_cast<char>(c));
