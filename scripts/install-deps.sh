@@ -7,6 +7,7 @@ packages=(
   freeglut3-dev libgl-dev libgl1-mesa-dri libfast-float-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xdotool imagemagick x11-utils python3
+  clang libclang-rt-14-dev llvm  # the fuzz targets: clang, its libFuzzer runtime, the symbolizer
 )
 
 missing=()

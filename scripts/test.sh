@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds meshplay with warnings as errors and runs every test, the end-to-end ones under Xvfb
 # included; then builds the in-process tests with AddressSanitizer and UndefinedBehaviorSanitizer
-# and runs them. Exits non-zero on any failure.
+# and runs them; last, runs each libFuzzer target of fuzz/ for a minute. Exits non-zero on any
+# failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -16,3 +17,9 @@ cmake -S . -B build/sanitize -DMESHPLAY_WERROR=ON -DMESHPLAY_SANITIZE=ON -DCMAKE
 cmake --build build/sanitize -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build/sanitize --output-on-failure -j "$jobs" -LE e2e
+
+# Each fuzz target for a minute on its corpus (clang, configuration build/fuzz): a crash, a hang or
+# a disagreement with the reference reading fails the run.
+for corpus in fuzz/corpus/*/; do
+  bash fuzz/run.sh "$(basename "$corpus")" 60
+done
