@@ -6,7 +6,7 @@ packages=(
   cmake make g++ pkg-config
   freeglut3-dev libgl-dev libgl1-mesa-dri libfast-float-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  xvfb xdotool imagemagick x11-utils python3
+  xvfb xdotool imagemagick x11-utils x11-apps python3  # x11-apps: xwd, the e2e screenshots
   clang libclang-rt-14-dev llvm  # the fuzz targets: clang, its libFuzzer runtime, the symbolizer
 )
 
