@@ -1,0 +1,219 @@
+// Frame timing under a real GL (Mesa's llvmpipe under Xvfb): the program's own start-up, then
+// drawFrame over and over as playback drives it, each frame timed from the call to the end of its
+// glutSwapBuffers.
+//
+// Built twice per profile. meshplay-X-frame-bench replays the result file exactly as the program
+// does. meshplay-X-draw-bench compiles the frame cycle with its record read replaced by a copy of
+// a record already in memory (bench/CMakeLists.txt renames the call), so the difference between
+// the two is what reading costs a frame. Either can also write a result file of a given size, for
+// the memory figures of a long replay.
+#include <GL/freeglut.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include "bench_data.h"
+#include "model/readers.h"
+#include "model/viewer_state.h"
+#include "viewer/frame.h"
+#include "viewer/startup.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct Options {
+  long frames = 2000;       // timed frames
+  long warmup = 200;        // frames drawn before the timing starts
+  long records = 1000;      // records of the generated result file
+  std::string folder;       // a folder with the three files, instead of generated ones
+  std::string writeResult;  // only write a result file of about `bytes` bytes there
+  long long bytes = 0;
+  bool onePass = false;  // stop after the frame that finds the end of the result file
+  std::string trace;     // a file to receive every timed frame's duration
+};
+
+struct Run {
+  Options options;
+  std::string generatedFolder;
+  std::FILE* report = nullptr;  // the real standard output; the program's goes to /dev/null
+  std::vector<double> frameMs;
+  Clock::time_point firstStart, lastEnd;
+  long drawn = 0;
+  bool finished = false;
+  rusage usageAtStart{};
+};
+Run run;
+
+#ifdef MESHPLAY_DRAW_ONLY
+std::vector<ResultRecord> memoryRecords;
+std::size_t nextRecord = 0;
+#endif
+
+double percentile(std::vector<double> values, double fraction) {
+  if (values.empty()) return 0.0;
+  const std::size_t k = static_cast<std::size_t>(fraction * static_cast<double>(values.size() - 1));
+  std::nth_element(values.begin(), values.begin() + static_cast<long>(k), values.end());
+  return values[k];
+}
+
+void finish() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  const std::vector<double>& ms = run.frameMs;
+  const double seconds = std::chrono::duration<double>(run.lastEnd - run.firstStart).count();
+  const double median = percentile(ms, 0.5);
+  const double p95 = percentile(ms, 0.95);
+  const double frames = static_cast<double>(ms.size());
+#ifdef MESHPLAY_DRAW_ONLY
+  const char* mode = "draw";
+#else
+  const char* mode = "play";
+#endif
+  std::fprintf(run.report,
+               "profile=%s mode=%s frames=%zu fps=%.1f median_ms=%.4f p95_ms=%.4f p99_ms=%.4f "
+               "max_ms=%.4f p95_over_median=%.3f minflt_per_frame=%.2f maxrss_kb=%ld\n",
+               MESHPLAY_PROFILE, mode, ms.size(), seconds > 0.0 ? frames / seconds : 0.0, median,
+               p95, percentile(ms, 0.99), percentile(ms, 1.0), median > 0.0 ? p95 / median : 0.0,
+               frames > 0.0
+                   ? static_cast<double>(usage.ru_minflt - run.usageAtStart.ru_minflt) / frames
+                   : 0.0,
+               usage.ru_maxrss);
+  if (!run.options.trace.empty()) {
+    if (std::FILE* f = std::fopen(run.options.trace.c_str(), "w")) {
+      for (double t : ms) std::fprintf(f, "%.4f\n", t);
+      std::fclose(f);
+    }
+  }
+  std::fflush(run.report);
+  if (!run.generatedFolder.empty()) bench::removeFolder(run.generatedFolder);
+}
+
+// The display callback in the benchmark: the program's drawFrame, timed.
+void timedFrame() {
+  const off_t before = run.options.onePass ? ::lseek(state.resultStream.fd, 0, SEEK_CUR) : 0;
+  const Clock::time_point start = Clock::now();
+  drawFrame();
+  const Clock::time_point end = Clock::now();
+  ++run.drawn;
+  if (run.drawn == run.options.warmup) getrusage(RUSAGE_SELF, &run.usageAtStart);
+  if (run.drawn > run.options.warmup) {
+    if (run.frameMs.empty()) run.firstStart = start;
+    run.lastEnd = end;
+    run.frameMs.push_back(std::chrono::duration<double, std::milli>(end - start).count());
+  }
+  if (run.options.onePass) {
+    // The end of the data closes the result file and opens it again at its start.
+    run.finished = ::lseek(state.resultStream.fd, 0, SEEK_CUR) < before;
+  } else {
+    run.finished = run.drawn >= run.options.warmup + run.options.frames;
+  }
+}
+
+bool parse(int argc, char** argv, Options& o) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    const bool hasValue = i + 1 < argc;
+    if (a == "--frames" && hasValue) {
+      o.frames = std::atol(argv[++i]);
+    } else if (a == "--warmup" && hasValue) {
+      o.warmup = std::atol(argv[++i]);
+    } else if (a == "--records" && hasValue) {
+      o.records = std::atol(argv[++i]);
+    } else if (a == "--folder" && hasValue) {
+      o.folder = argv[++i];
+    } else if (a == "--write-result" && i + 2 < argc) {
+      o.writeResult = argv[++i];
+      o.bytes = std::atoll(argv[++i]);
+    } else if (a == "--one-pass") {
+      o.onePass = true;
+    } else if (a == "--trace" && hasValue) {
+      o.trace = argv[++i];
+    } else {
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+#ifdef MESHPLAY_DRAW_ONLY
+// Stands in for readResultRecord in this build's drawFrame: the next record, from memory.
+bool benchRecordFromMemory(InputStream&, ResultRecord& record) {
+  record = memoryRecords[nextRecord];
+  nextRecord = (nextRecord + 1) % memoryRecords.size();
+  return true;
+}
+#endif
+
+// runViewer() ends its start-up by entering the GLUT main loop. The benchmark defines the loop
+// itself (the program's own definition wins over the library's), so that everything before it is
+// the program's real start-up, and then drives the frames as playback does: a redisplay is posted,
+// freeglut handles the window's events and calls the display callback.
+extern "C" void glutMainLoop(void) {
+  // Everything the benchmark allocates is allocated now, before the first frame, and kept.
+  run.frameMs.reserve(static_cast<std::size_t>(run.options.onePass ? 1 << 22 : run.options.frames));
+#ifdef MESHPLAY_DRAW_ONLY
+  memoryRecords.reserve(static_cast<std::size_t>(bench::DISTINCT_RECORDS));
+  InputStream s;
+  openStream(s, "result.dat");
+  ResultRecord record;
+  while (memoryRecords.size() < memoryRecords.capacity() && readResultRecord(s, record)) {
+    memoryRecords.push_back(record);
+  }
+  closeStream(s);
+  if (memoryRecords.empty()) memoryRecords.push_back(record);
+#endif
+  glutDisplayFunc(timedFrame);
+  while (!run.finished) {
+    glutPostRedisplay();
+    glutMainLoopEvent();
+  }
+  finish();
+  std::exit(0);
+}
+
+int main(int argc, char** argv) {
+  if (!parse(argc, argv, run.options)) {
+    std::fprintf(stderr,
+                 "usage: %s [--frames N] [--warmup N] [--records N | --folder DIR] [--one-pass] "
+                 "[--trace FILE]\n       %s --write-result FILE BYTES\n",
+                 argv[0], argv[0]);
+    return 2;
+  }
+  const Options& o = run.options;
+  if (!o.writeResult.empty()) {
+    const long records =
+        static_cast<long>(o.bytes / static_cast<long long>(bench::recordBytes())) + 1;
+    if (!bench::writeResultFile(o.writeResult, records)) return 1;
+    std::printf("%s: %ld records of %zu bytes\n", o.writeResult.c_str(), records,
+                bench::recordBytes());
+    return 0;
+  }
+  std::string folder = o.folder;
+  if (folder.empty()) {
+    folder = run.generatedFolder = bench::makeDataFolder(o.records);
+    if (folder.empty()) return 1;
+  }
+  if (::chdir(folder.c_str()) != 0) return 1;
+  // The program prompts and waits for Enter on standard input, and prints a progress line every
+  // frame; the benchmark's report goes to the real standard output instead.
+  run.report = ::fdopen(::dup(STDOUT_FILENO), "w");
+  if (run.report == nullptr || std::freopen("/dev/null", "r", stdin) == nullptr ||
+      std::freopen("/dev/null", "w", stdout) == nullptr) {
+    return 1;
+  }
+  char name[] = "meshplay-bench";
+  char* args[] = {name, nullptr};
+  int count = 1;
+  return runViewer(count, args);
+}
