@@ -2,7 +2,7 @@
 letters, zoom, rewind, pause, and a left click that plays to the end of the run and stops there."""
 
 import harness
-from harness import END_OF_RUN, Failure, View, frame_probes, grid_probes, progress, times
+from harness import BLACK, END_OF_RUN, Failure, View, frame_probes, grid_probes, progress, times
 
 STEPS = 1500  # enough records that playback cannot reach the end while a button is being released
 
@@ -62,18 +62,37 @@ def run(ctx):
 
     # Upper-case letters do nothing: the one frame after them is the middle click's, the rewind
     # (R) did not happen, S twice did not start playback, N and E did not redraw, Q did not quit.
-    v.act("key", "Q", "N", "E", "R", "S", "S", "click", "2")
+    # r twice before a redraw cancels itself.
+    v.act("key", "Q", "N", "E", "R", "S", "S", "r", "r", "click", "2")
     expect_steps(1, stopped=True)
     picture("upper-case")
 
     # Twelve presses of the down arrow take the scale from 0.03 to 0.06: half the picture. The up
-    # arrow brings it back. Every press is a redraw.
-    v.key(*["Down"] * 12)
-    expect_steps(12)
-    picture("zoomed-out", scale=0.06)
-    v.key(*["Up"] * 12)
-    expect_steps(12)
-    picture("zoomed-back")
+    # arrow brings it back, and further up never takes the scale below half a step: fourteen
+    # presses leave 0.0025, where the grid's centre node sits at the window centre and the grid
+    # is 12 times its size. Without that floor the scale would reach -0.005, a mirrored grid at
+    # 6 times its size, with node points half-way between those expected.
+    # Every press posts a redraw, but redraws posted before the next frame merge into one, so a
+    # quick run of presses may draw fewer frames than it has presses.
+    centre = p.corner(p.nx // 2, p.ny // 2)
+    for key, presses, name, scale in (("Down", 12, "zoomed-out", 0.06),
+                                      ("Up", 12, "zoomed-back", 0.03),
+                                      ("Up", 14, "zoomed-in", 0.0025),
+                                      ("Down", 11, "zoomed-back-again", 0.03)):
+        v.key(*[key] * presses)
+        got = v.settle()
+        played = times(got)
+        if not 1 <= len(played) <= presses or played != shown_as(ts[shown[0] + 1:][:len(played)]):
+            raise Failure("%d x %s: frames %r" % (presses, key, played))
+        shown[0] += len(played)
+        if scale > 0.01:
+            picture(name, scale=scale)
+        else:
+            view = View(p, scale=scale)
+            half_way = view.px(p.dx / 2, 0)
+            v.expect_picture([("centre node", lambda s: s.spot(*view.node(centre))),
+                              ("edge right of it", lambda s: s.near(*half_way, BLACK)),
+                              ("no node half-way", lambda s: not s.spot(*half_way))], name)
 
     # r while stopped does nothing until the next redraw, which ends the run; then one more
     # redraw shows the first record again.
