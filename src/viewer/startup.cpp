@@ -4,6 +4,9 @@
 #include <cstdio>
 
 #include <GL/glut.h>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 
 #include "model/viewer_state.h"
 #include "viewer/console.h"
@@ -17,9 +20,24 @@ void openInput(InputStream& stream, const char* path) {
   if (!openStream(stream, path)) printMessage(MSG_CANNOT_OPEN);
 }
 
+// Mesa's software renderer replaces its 512 KiB immediate-mode vertex buffer every few frames
+// (every eight or nine in profile B) and frees the old one. At that size the C library maps every
+// new buffer from the system and unmaps it when it is freed, so each new buffer's pages fault in
+// afresh while the frame writes its vertices: a stall of a millisecond or more every few frames,
+// a visibly uneven replay. Blocks below the largest threshold the C library accepts are served
+// from the heap instead, and freed heap memory is kept for reuse (up to far more than a frame
+// ever frees), so the driver gets the same pages back.
+void keepFreedMemoryForReuse() {
+#ifdef __GLIBC__
+  mallopt(M_MMAP_THRESHOLD, 32 * 1024 * 1024);
+  mallopt(M_TRIM_THRESHOLD, 64 * 1024 * 1024);
+#endif
+}
+
 }  // namespace
 
 int runViewer(int argc, char** argv) {
+  keepFreedMemoryForReuse();
   openInput(state.resultStream, "result.dat");
   openInput(state.nodeStream, "geodata.dat");
   openInput(state.elementStream, "tridata.dat");
