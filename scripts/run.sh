@@ -1,10 +1,39 @@
 #!/usr/bin/env bash
-# Builds meshplay and opens the viewer on the three input files of the current folder.
-# Usage: scripts/run.sh [a|b]   (profile A, the 10 x 6 grid, by default)
+# Builds meshplay, writes the demo data into a working folder of the build tree and opens the
+# viewer there: a 10 x 6 block (meshplay-a) or, with `b`, a 30 x 12 block (meshplay-b) swaying on a
+# shaken base. Press Enter in this console, then click into the window to play.
+#
+# Usage: scripts/run.sh [--headless] [a|b]
+#   --headless  no display needed: plays one run under Xvfb with real input events and saves
+#               screenshots (PNG) into the working folder, printing their paths.
 set -euo pipefail
 here="$(cd "$(dirname "$0")/.." && pwd)"
-profile="${1:-a}"
+
+headless=0
+profile=a
+for arg in "$@"; do
+  case "$arg" in
+    --headless) headless=1 ;;
+    a | b) profile="$arg" ;;
+    -h | --help) sed -n '2,9p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    *) echo "run.sh: unknown argument '$arg'; usage: scripts/run.sh [--headless] [a|b]" >&2; exit 2 ;;
+  esac
+done
+
+build="$here/build/release"
+work="$build/demo-$profile"
 bash "$here/scripts/install-deps.sh"
-cmake -S "$here" -B "$here/build/release" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$here/build/release" -j "$(nproc)" --target "meshplay-$profile"
-exec "$here/build/release/meshplay-$profile"
+cmake -S "$here" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$build" -j "$(nproc)" --target "meshplay-$profile" "meshplay-$profile-demodata"
+"$build/meshplay-$profile-demodata" "$work"
+
+if [ "$headless" -eq 1 ]; then
+  exec python3 "$here/scripts/headless.py" "$build/meshplay-$profile" "$work" "$work/screenshots"
+fi
+
+if [ -z "${DISPLAY:-}" ] || ! xdpyinfo >/dev/null 2>&1; then
+  echo "run.sh: no usable display (DISPLAY=${DISPLAY:-unset}); to play the demo under Xvfb and save screenshots instead, run: bash scripts/run.sh --headless $profile" >&2
+  exit 1
+fi
+cd "$work"
+exec "$build/meshplay-$profile"

@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Remakes the pictures in docs/ from the real programs: plays the demo of each profile under Xvfb
+# (scripts/run.sh --headless) and keeps one frame from the middle of each run, where the block
+# leans furthest: meshplay-a at t = 1.84 s (to the right), meshplay-b at t = 2.21 s (to the left).
+set -euo pipefail
+here="$(cd "$(dirname "$0")/.." && pwd)"
+
+keep() {  # profile, time
+  bash "$here/scripts/run.sh" --headless "$1"
+  cp "$here/build/release/demo-$1/screenshots/meshplay-$1-t$2.png" "$here/docs/meshplay-$1.png"
+  echo "docs/meshplay-$1.png: meshplay-$1 at t = $2 s"
+}
+
+mkdir -p "$here/docs"
+keep a 1.84
+keep b 2.21
