@@ -1,0 +1,81 @@
+# Run by CTest: `cmake --install` into PREFIX, then checks that exactly the programs and their
+# manual pages are there, that each page is the meshplay page, and that each installed program
+# runs (without a display it reports its three missing files, prompts, and GLUT gives up).
+# With DEB=ON it builds the Debian package into PREFIX instead and checks its contents and
+# dependencies.
+cmake_minimum_required(VERSION 3.20)
+
+function(fail)
+  string(JOIN "" message ${ARGN})
+  message(FATAL_ERROR "install check: ${message}")
+endfunction()
+
+string(REPLACE "," ";" PROGRAMS "${PROGRAMS}")
+set(expected)
+foreach(program IN LISTS PROGRAMS)
+  list(APPEND expected ${BINDIR}/${program} ${MANDIR}/man1/${program}.1.gz)
+endforeach()
+list(SORT expected)
+string(JOIN ", " expected_text ${expected})
+
+file(REMOVE_RECURSE ${PREFIX})
+
+if(DEB)
+  execute_process(COMMAND ${CPACK} -G DEB -B ${PREFIX} --config ${BUILD_DIR}/CPackConfig.cmake
+    RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE out)
+  file(GLOB deb ${PREFIX}/*.deb)
+  if(NOT status EQUAL 0 OR NOT deb)
+    fail("cpack made no package:\n" ${out})
+  endif()
+  execute_process(COMMAND dpkg-deb --contents ${deb} OUTPUT_VARIABLE listing)
+  execute_process(COMMAND dpkg-deb --field ${deb} Depends OUTPUT_VARIABLE depends)
+  string(REGEX MATCHALL "\\./usr/[^\n]*[^/\n]\n" files "${listing}")
+  list(TRANSFORM files REPLACE "^\\./usr/(.*)\n$" "\\1")
+  list(SORT files)
+  string(JOIN ", " files_text ${files})
+  if(NOT files_text STREQUAL expected_text)
+    fail("the package holds ${files_text}\n  expected ${expected_text} under /usr")
+  endif()
+  if(NOT depends MATCHES "libglut" OR NOT depends MATCHES "libgl1")
+    fail("the package does not depend on the freeglut and GL runtimes: ${depends}")
+  endif()
+  file(REMOVE_RECURSE ${PREFIX})
+  return()
+endif()
+
+execute_process(COMMAND ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${PREFIX}
+  RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE out)
+if(NOT status EQUAL 0)
+  fail("cmake --install failed:\n" ${out})
+endif()
+
+file(GLOB_RECURSE installed LIST_DIRECTORIES false RELATIVE ${PREFIX} ${PREFIX}/*)
+list(SORT installed)
+if(NOT installed STREQUAL expected)
+  string(JOIN ", " installed_text ${installed})
+  fail("installed files differ\n  expected: ${expected_text}\n  found:    ${installed_text}")
+endif()
+
+set(empty ${PREFIX}/empty-working-folder)
+file(MAKE_DIRECTORY ${empty})
+foreach(program IN LISTS PROGRAMS)
+  execute_process(COMMAND gzip -dc ${PREFIX}/${MANDIR}/man1/${program}.1.gz
+    RESULT_VARIABLE status OUTPUT_VARIABLE page)
+  if(NOT status EQUAL 0 OR NOT page MATCHES "\n\\.TH MESHPLAY 1 " OR NOT page MATCHES "${program}")
+    fail("${program}.1.gz is not a gzip-compressed meshplay page naming ${program}")
+  endif()
+
+  # No display: the program reads its files, prompts, takes the end of its input for Enter and
+  # stops where GLUT cannot open the window. Leak reports would come from the X libraries.
+  execute_process(
+    COMMAND ${CMAKE_COMMAND} -E env --unset=DISPLAY ASAN_OPTIONS=detect_leaks=0
+            ${PREFIX}/${BINDIR}/${program}
+    WORKING_DIRECTORY ${empty} INPUT_FILE /dev/null
+    RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  set(start "file cannot open.\nfile cannot open.\nfile cannot open.\npress Enter to start \n")
+  if(NOT out STREQUAL start OR status EQUAL 0 OR NOT err MATCHES "failed to open display")
+    fail("installed ${program} did not start as expected (status ${status})\n"
+         "stdout: ${out}\nstderr: ${err}")
+  endif()
+endforeach()
+file(REMOVE_RECURSE ${PREFIX})
