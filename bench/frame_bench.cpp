@@ -18,6 +18,7 @@
 #include <vector>
 
 #include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "bench_data.h"
@@ -35,9 +36,10 @@ struct Options {
   long warmup = 200;        // frames drawn before the timing starts
   long records = 1000;      // records of the generated result file
   std::string folder;       // a folder with the three files, instead of generated ones
-  std::string writeResult;  // only write a result file of about `bytes` bytes there
+  std::string writeFolder;  // only write the three files there, the result file about `bytes` long
   long long bytes = 0;
-  bool onePass = false;  // stop after the frame that finds the end of the result file
+  bool onePass = false;  // stop after the frame that finds the end of the result file; no
+                         // frame times are kept, so that memory does not grow with the file
   std::string trace;     // a file to receive every timed frame's duration
 };
 
@@ -48,6 +50,7 @@ struct Run {
   std::vector<double> frameMs;
   Clock::time_point firstStart, lastEnd;
   long drawn = 0;
+  long timed = 0;
   bool finished = false;
   rusage usageAtStart{};
 };
@@ -72,21 +75,24 @@ void finish() {
   const double seconds = std::chrono::duration<double>(run.lastEnd - run.firstStart).count();
   const double median = percentile(ms, 0.5);
   const double p95 = percentile(ms, 0.95);
-  const double frames = static_cast<double>(ms.size());
+  const double frames = static_cast<double>(run.timed);
 #ifdef MESHPLAY_DRAW_ONLY
   const char* mode = "draw";
 #else
   const char* mode = "play";
 #endif
   std::fprintf(run.report,
-               "profile=%s mode=%s frames=%zu fps=%.1f median_ms=%.4f p95_ms=%.4f p99_ms=%.4f "
+               "profile=%s mode=%s frames=%ld fps=%.1f median_ms=%.4f p95_ms=%.4f p99_ms=%.4f "
                "max_ms=%.4f p95_over_median=%.3f minflt_per_frame=%.2f maxrss_kb=%ld\n",
-               MESHPLAY_PROFILE, mode, ms.size(), seconds > 0.0 ? frames / seconds : 0.0, median,
+               MESHPLAY_PROFILE, mode, run.timed, seconds > 0.0 ? frames / seconds : 0.0, median,
                p95, percentile(ms, 0.99), percentile(ms, 1.0), median > 0.0 ? p95 / median : 0.0,
                frames > 0.0
                    ? static_cast<double>(usage.ru_minflt - run.usageAtStart.ru_minflt) / frames
                    : 0.0,
                usage.ru_maxrss);
+  std::fprintf(run.report, "# %s, OpenGL %s\n",
+               reinterpret_cast<const char*>(glGetString(GL_RENDERER)),
+               reinterpret_cast<const char*>(glGetString(GL_VERSION)));
   if (!run.options.trace.empty()) {
     if (std::FILE* f = std::fopen(run.options.trace.c_str(), "w")) {
       for (double t : ms) std::fprintf(f, "%.4f\n", t);
@@ -106,9 +112,11 @@ void timedFrame() {
   ++run.drawn;
   if (run.drawn == run.options.warmup) getrusage(RUSAGE_SELF, &run.usageAtStart);
   if (run.drawn > run.options.warmup) {
-    if (run.frameMs.empty()) run.firstStart = start;
+    if (run.timed++ == 0) run.firstStart = start;
     run.lastEnd = end;
-    run.frameMs.push_back(std::chrono::duration<double, std::milli>(end - start).count());
+    if (!run.options.onePass) {
+      run.frameMs.push_back(std::chrono::duration<double, std::milli>(end - start).count());
+    }
   }
   if (run.options.onePass) {
     // The end of the data closes the result file and opens it again at its start.
@@ -130,8 +138,8 @@ bool parse(int argc, char** argv, Options& o) {
       o.records = std::atol(argv[++i]);
     } else if (a == "--folder" && hasValue) {
       o.folder = argv[++i];
-    } else if (a == "--write-result" && i + 2 < argc) {
-      o.writeResult = argv[++i];
+    } else if (a == "--write-folder" && i + 2 < argc) {
+      o.writeFolder = argv[++i];
       o.bytes = std::atoll(argv[++i]);
     } else if (a == "--one-pass") {
       o.onePass = true;
@@ -142,6 +150,30 @@ bool parse(int argc, char** argv, Options& o) {
     }
   }
   return true;
+}
+
+// Writes the files in a child process. Formatting tens of megabytes allocates and frees large
+// blocks, and freeing a block that the C library had mapped for itself raises its thresholds for
+// mapping and for returning memory to the system: in this process that would hide exactly the
+// allocator behaviour that the viewer meets in its frames.
+std::string dataFolderFromChild(long records) {
+  char folder[] = "/tmp/meshplay-bench-XXXXXX";
+  if (::mkdtemp(folder) == nullptr) return "";
+  const pid_t child = ::fork();
+  if (child == 0) {
+    const std::string f = folder;
+    const bool ok = bench::writeNodeFile(f + "/geodata.dat") &&
+                    bench::writeElementFile(f + "/tridata.dat") &&
+                    bench::writeResultFile(f + "/result.dat", records);
+    std::_Exit(ok ? 0 : 1);
+  }
+  int status = 0;
+  if (child < 0 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status) ||
+      WEXITSTATUS(status) != 0) {
+    bench::removeFolder(folder);
+    return "";
+  }
+  return folder;
 }
 
 }  // namespace
@@ -161,7 +193,7 @@ bool benchRecordFromMemory(InputStream&, ResultRecord& record) {
 // freeglut handles the window's events and calls the display callback.
 extern "C" void glutMainLoop(void) {
   // Everything the benchmark allocates is allocated now, before the first frame, and kept.
-  run.frameMs.reserve(static_cast<std::size_t>(run.options.onePass ? 1 << 22 : run.options.frames));
+  if (!run.options.onePass) run.frameMs.reserve(static_cast<std::size_t>(run.options.frames));
 #ifdef MESHPLAY_DRAW_ONLY
   memoryRecords.reserve(static_cast<std::size_t>(bench::DISTINCT_RECORDS));
   InputStream s;
@@ -174,6 +206,7 @@ extern "C" void glutMainLoop(void) {
   if (memoryRecords.empty()) memoryRecords.push_back(record);
 #endif
   glutDisplayFunc(timedFrame);
+  getrusage(RUSAGE_SELF, &run.usageAtStart);  // taken again after the warm-up frames, if any
   while (!run.finished) {
     glutPostRedisplay();
     glutMainLoopEvent();
@@ -186,22 +219,25 @@ int main(int argc, char** argv) {
   if (!parse(argc, argv, run.options)) {
     std::fprintf(stderr,
                  "usage: %s [--frames N] [--warmup N] [--records N | --folder DIR] [--one-pass] "
-                 "[--trace FILE]\n       %s --write-result FILE BYTES\n",
+                 "[--trace FILE]\n       %s --write-folder DIR BYTES\n",
                  argv[0], argv[0]);
     return 2;
   }
   const Options& o = run.options;
-  if (!o.writeResult.empty()) {
+  if (!o.writeFolder.empty()) {
     const long records =
         static_cast<long>(o.bytes / static_cast<long long>(bench::recordBytes())) + 1;
-    if (!bench::writeResultFile(o.writeResult, records)) return 1;
-    std::printf("%s: %ld records of %zu bytes\n", o.writeResult.c_str(), records,
-                bench::recordBytes());
+    const std::string& f = o.writeFolder;
+    if (!bench::writeNodeFile(f + "/geodata.dat") || !bench::writeElementFile(f + "/tridata.dat") ||
+        !bench::writeResultFile(f + "/result.dat", records)) {
+      return 1;
+    }
+    std::printf("%s: %ld records of %zu bytes\n", f.c_str(), records, bench::recordBytes());
     return 0;
   }
   std::string folder = o.folder;
   if (folder.empty()) {
-    folder = run.generatedFolder = bench::makeDataFolder(o.records);
+    folder = run.generatedFolder = dataFolderFromChild(o.records);
     if (folder.empty()) return 1;
   }
   if (::chdir(folder.c_str()) != 0) return 1;

@@ -1,0 +1,144 @@
+#!/usr/bin/env python3
+"""Prints the table of bench/run.sh from the files it left in a folder: read-a.json and read-b.json
+(Google Benchmark, median aggregates), frames.txt and memory.txt (one key=value line per run of a
+frame benchmark). Reading figures are CPU time, frame figures wall-clock time."""
+
+import json
+import os
+import platform
+import re
+import statistics
+import subprocess
+import sys
+
+folder = sys.argv[1]
+
+
+def machine():
+    cpu = "unknown CPU"
+    with open("/proc/cpuinfo") as f:
+        for line in f:
+            if line.startswith("model name"):
+                cpu = line.split(":", 1)[1].strip()
+                break
+    return f"{os.cpu_count()} cores (nproc {subprocess.run(['nproc'], capture_output=True, text=True).stdout.strip()}), {cpu}, Linux {platform.release()}"
+
+
+def read_figures(profile):
+    with open(os.path.join(folder, f"read-{profile}.json")) as f:
+        data = json.load(f)
+    out = {}
+    for b in data["benchmarks"]:
+        # With one repetition there are no aggregates, only the run itself.
+        if b.get("run_type") == "aggregate" and b.get("aggregate_name") != "median":
+            continue
+        name = b["run_name"]
+        scale = {"ns": 1e-3, "us": 1.0, "ms": 1e3}[b["time_unit"]]
+        out[name] = {"us": b["cpu_time"] * scale, "label": b.get("label", "")}
+    return out
+
+
+def runs(path):
+    rows, gl = [], ""
+    if not os.path.exists(path):
+        return rows, gl
+    with open(path) as f:
+        for line in f:
+            if line.startswith("#"):
+                gl = line[1:].strip()
+                continue
+            rows.append(dict(kv.split("=", 1) for kv in line.split()))
+    return rows, gl
+
+
+def profile_letter(value):
+    return re.sub(r"profile_(\w)\.h", r"\1", value).upper()
+
+
+def check(ok):
+    return "holds" if ok else "MISSED"
+
+
+frames, gl = runs(os.path.join(folder, "frames.txt"))
+memory, gl2 = runs(os.path.join(folder, "memory.txt"))
+gl = gl or gl2
+
+print()
+print(f"Machine: {machine()}")
+print(f"GL: {gl} under Xvfb, 300 x 300 window")
+print()
+
+# --- reading ---
+print("Reading one result record (median of the repetitions, CPU time)")
+header = f"{'profile':<8}{'values':>7}{'bytes':>7}  {'readers':>17}  {'fscanf per value':>19}  {'token limit':>17}  {'fscanf/readers':>14}  {'readers/limit':>13}"
+print(header)
+targets = []
+exhausted = {}
+for p in ("a", "b"):
+    r = read_figures(p)
+    m = re.match(r"(\d+) values, (\d+) bytes", r["readers"]["label"])
+    values, size = int(m.group(1)), int(m.group(2))
+
+    def cell(name):
+        us = r[name]["us"]
+        return f"{us:7.1f} us {size / us:5.0f} MB/s"
+
+    speedup = r["fscanfPerValue"]["us"] / r["readers"]["us"]
+    to_limit = r["readers"]["us"] / r["tokenBoundaries"]["us"]
+    print(f"{p.upper():<8}{values:>7}{size:>7}  {cell('readers'):>17}  {cell('fscanfPerValue'):>19}  {cell('tokenBoundaries'):>17}  {speedup:13.1f}x  {to_limit:12.2f}x")
+    exhausted[p] = r["exhaustedTableReads"]["us"] * 1000
+    if p == "b":
+        targets.append((f"profile-B record read at least 6x faster than fscanf per value: {speedup:.1f}x", speedup >= 6))
+        targets.append((f"profile-B record read within 5x of the token-boundary limit: {to_limit:.2f}x", to_limit <= 5))
+print(f"Node and element reads on exhausted streams, per frame: A {exhausted['a']:.1f} ns, B {exhausted['b']:.1f} ns")
+for p in ("a", "b"):
+    targets.append((f"profile-{p.upper()} node+element reads on exhausted streams under 2 us: {exhausted[p]:.1f} ns", exhausted[p] < 2000))
+print()
+
+# --- frames ---
+if frames:
+    n = len([f for f in frames if f["mode"] == "play"]) // 2
+    print(f"Frames (median of {n} runs of {frames[0]['frames']} frames each; frame = drawFrame including glutSwapBuffers)")
+    print(f"{'profile':<8}{'mode':<11}{'frames/s':>9}{'median ms':>11}{'p95 ms':>9}{'p95/median':>12}{'page faults/frame':>19}")
+    fps = {}
+    for p in ("A", "B"):
+        for mode, name in (("play", "playback"), ("draw", "draw-only")):
+            rows = [f for f in frames if profile_letter(f["profile"]) == p and f["mode"] == mode]
+            if not rows:
+                continue
+
+            def med(key):
+                return statistics.median(float(f[key]) for f in rows)
+
+            fps[(p, mode)] = med("fps")
+            ratio = med("p95_over_median")
+            print(f"{p:<8}{name:<11}{med('fps'):9.0f}{med('median_ms'):11.3f}{med('p95_ms'):9.3f}{ratio:12.2f}{med('minflt_per_frame'):19.2f}")
+            if mode == "play":
+                targets.append((f"profile-{p} replay smooth, p95 frame time within 1.5x of the median: {ratio:.2f}x", ratio <= 1.5))
+    for p in ("A", "B"):
+        if (p, "play") in fps and (p, "draw") in fps:
+            share = fps[(p, "play")] / fps[(p, "draw")]
+            print(f"Profile {p}: playback runs at {100 * share:.1f}% of the draw-only frame rate")
+            targets.append((f"profile-{p} playback frames/s within 10% of draw-only: {100 * share:.1f}%", share >= 0.9))
+    print()
+
+# --- memory ---
+if memory:
+    print("Peak resident memory of one replay of the whole result file")
+    print(f"{'profile':<8}{'file':>8}{'frames':>9}{'peak RSS':>12}")
+    peaks = {}
+    for row in memory:
+        p = profile_letter(row["profile"])
+        size = int(row["size"])
+        peaks[(p, size)] = int(row["maxrss_kb"])
+        label = f"{size / 1e9:.0f} GB" if size >= 1e9 else f"{size / 1e6:.0f} MB"
+        print(f"{p:<8}{label:>8}{int(row['frames']):>9}{int(row['maxrss_kb']) / 1024:9.1f} MiB")
+    for p in ("A", "B"):
+        if (p, 1000000) in peaks and (p, 1000000000) in peaks:
+            diff = (peaks[(p, 1000000000)] - peaks[(p, 1000000)]) / 1024
+            targets.append((f"profile-{p} peak RSS, 1 GB file minus 1 MB file: {diff:+.2f} MiB", abs(diff) <= 1.0))
+    print()
+
+print("Targets")
+for text, ok in targets:
+    print(f"  [{check(ok)}] {text}")

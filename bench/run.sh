@@ -1,0 +1,81 @@
+#!/usr/bin/env bash
+# Builds the benchmarks in Release, starts a private Xvfb, runs the reading and frame benchmarks of
+# both programs REPS times, measures the peak memory of a replay of a 1 MB and a 1 GB result file,
+# and prints one table of medians (bench/report.py).
+#
+# Usage: bench/run.sh
+# Environment: REPS (default 5), FRAMES per frame-benchmark run (2000), MEMORY profiles for the
+# memory check ("a b"; empty skips it), BUILD_DIR (build/bench).
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+build="${BUILD_DIR:-$root/build/bench}"
+reps="${REPS:-5}"
+frames="${FRAMES:-2000}"
+memory="${MEMORY-a b}"
+bin="$build/bench"
+
+work="$(mktemp -d /tmp/meshplay-bench-run-XXXXXX)"
+xvfb_pid=""
+cleanup() {
+  if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null || true; fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+step() { echo "== $*" >&2; }
+
+step "building in Release ($build)"
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DMESHPLAY_WERROR=ON \
+  -DMESHPLAY_TESTS=OFF >/dev/null
+targets=()
+for p in a b; do
+  targets+=("meshplay-$p-read-bench" "meshplay-$p-frame-bench" "meshplay-$p-draw-bench")
+done
+cmake --build "$build" -j "$(nproc)" --target "${targets[@]}" >/dev/null
+
+step "starting Xvfb"
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
+xvfb_pid=$!
+for _ in $(seq 100); do
+  [ -s "$work/display" ] && break
+  sleep 0.1
+done
+if [ ! -s "$work/display" ]; then
+  echo "Xvfb did not start:" >&2
+  cat "$work/xvfb.log" >&2
+  exit 1
+fi
+export DISPLAY=":$(head -n 1 "$work/display")"
+
+for p in a b; do
+  step "reading, profile $p ($reps repetitions)"
+  "$bin/meshplay-$p-read-bench" --benchmark_repetitions="$reps" \
+    --benchmark_report_aggregates_only=true \
+    --benchmark_out="$work/read-$p.json" --benchmark_out_format=json >/dev/null
+done
+
+# Runs alternate between the programs and the two kinds, so that a disturbance from other work on
+# the machine spreads over all of them instead of spoiling one.
+for rep in $(seq "$reps"); do
+  for p in a b; do
+    for kind in frame draw; do
+      step "frames, profile $p, $kind benchmark, run $rep of $reps"
+      "$bin/meshplay-$p-$kind-bench" --frames "$frames" >>"$work/frames.txt"
+    done
+  done
+done
+
+for p in $memory; do
+  for size in 1000000 1000000000; do
+    folder="$work/memory-$p-$size"
+    mkdir "$folder"
+    step "memory, profile $p: writing a result file of $size bytes"
+    "$bin/meshplay-$p-frame-bench" --write-folder "$folder" "$size" >/dev/null
+    step "memory, profile $p: replaying it once"
+    "$bin/meshplay-$p-frame-bench" --folder "$folder" --one-pass --warmup 0 |
+      sed "s/^profile=/size=$size profile=/" >>"$work/memory.txt"
+    rm -rf "$folder"
+  done
+done
+
+python3 "$root/bench/report.py" "$work"
