@@ -3,7 +3,7 @@
 # viewer there: a 10 x 6 block (meshplay-a) or, with `b`, a 30 x 12 block (meshplay-b) swaying on a
 # shaken base. Press Enter in this console, then click into the window to play.
 #
-# Usage: scripts/run.sh [--headless] [a|b]
+# Usage: scripts/run.sh [--headless] [a|b]   (or the letter of any other profile)
 #   --headless  no display needed: plays one run under Xvfb with real input events and saves
 #               screenshots (PNG) into the working folder, printing their paths.
 set -euo pipefail
@@ -14,11 +14,16 @@ profile=a
 for arg in "$@"; do
   case "$arg" in
     --headless) headless=1 ;;
-    a | b) profile="$arg" ;;
-    -h | --help) sed -n '2,9p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    [a-z]) profile="$arg" ;;  # the letter of a profile: meshplay-a, meshplay-b, ...
+    -h | --help) sed -n '2,8p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "run.sh: unknown argument '$arg'; usage: scripts/run.sh [--headless] [a|b]" >&2; exit 2 ;;
   esac
 done
+
+if ! grep -q "^meshplay_add_program(meshplay-$profile " "$here/CMakeLists.txt"; then
+  echo "run.sh: there is no program meshplay-$profile (see meshplay_add_program in CMakeLists.txt)" >&2
+  exit 2
+fi
 
 build="$here/build/release"
 work="$build/demo-$profile"
