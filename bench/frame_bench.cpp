@@ -38,9 +38,10 @@ struct Options {
   std::string folder;       // a folder with the three files, instead of generated ones
   std::string writeFolder;  // only write the three files there, the result file about `bytes` long
   long long bytes = 0;
-  bool onePass = false;  // stop after the frame that finds the end of the result file; no
-                         // frame times are kept, so that memory does not grow with the file
-  std::string trace;     // a file to receive every timed frame's duration
+  bool onePass = false;   // stop after the frame that finds the end of the result file
+  bool keepTimes = true;  // off for memory figures: the times of a long replay take memory
+  std::string trace;      // a file to receive every timed frame's duration
+  long rssEvery = 0;      // report the resident set size every so many frames on standard error
 };
 
 struct Run {
@@ -114,9 +115,17 @@ void timedFrame() {
   if (run.drawn > run.options.warmup) {
     if (run.timed++ == 0) run.firstStart = start;
     run.lastEnd = end;
-    if (!run.options.onePass) {
+    if (run.options.keepTimes) {
       run.frameMs.push_back(std::chrono::duration<double, std::milli>(end - start).count());
     }
+  }
+  if (run.options.rssEvery > 0 && run.drawn % run.options.rssEvery == 0) {
+    long pages = 0, resident = 0;
+    if (std::FILE* f = std::fopen("/proc/self/statm", "r")) {
+      if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2) resident = 0;
+      std::fclose(f);
+    }
+    std::fprintf(stderr, "frame %ld: resident %ld KiB\n", run.drawn, resident * 4);
   }
   if (run.options.onePass) {
     // The end of the data closes the result file and opens it again at its start.
@@ -143,6 +152,11 @@ bool parse(int argc, char** argv, Options& o) {
       o.bytes = std::atoll(argv[++i]);
     } else if (a == "--one-pass") {
       o.onePass = true;
+      o.keepTimes = false;
+    } else if (a == "--no-times") {
+      o.keepTimes = false;
+    } else if (a == "--rss-every" && hasValue) {
+      o.rssEvery = std::atol(argv[++i]);
     } else if (a == "--trace" && hasValue) {
       o.trace = argv[++i];
     } else {
@@ -193,7 +207,7 @@ bool benchRecordFromMemory(InputStream&, ResultRecord& record) {
 // freeglut handles the window's events and calls the display callback.
 extern "C" void glutMainLoop(void) {
   // Everything the benchmark allocates is allocated now, before the first frame, and kept.
-  if (!run.options.onePass) run.frameMs.reserve(static_cast<std::size_t>(run.options.frames));
+  if (run.options.keepTimes) run.frameMs.reserve(static_cast<std::size_t>(run.options.frames));
 #ifdef MESHPLAY_DRAW_ONLY
   memoryRecords.reserve(static_cast<std::size_t>(bench::DISTINCT_RECORDS));
   InputStream s;
@@ -217,10 +231,11 @@ extern "C" void glutMainLoop(void) {
 
 int main(int argc, char** argv) {
   if (!parse(argc, argv, run.options)) {
-    std::fprintf(stderr,
-                 "usage: %s [--frames N] [--warmup N] [--records N | --folder DIR] [--one-pass] "
-                 "[--trace FILE]\n       %s --write-folder DIR BYTES\n",
-                 argv[0], argv[0]);
+    std::fprintf(
+        stderr,
+        "usage: %s [--frames N] [--warmup N] [--records N | --folder DIR] [--one-pass] "
+        "[--no-times] [--rss-every N] [--trace FILE]\n       %s --write-folder DIR BYTES\n",
+        argv[0], argv[0]);
     return 2;
   }
   const Options& o = run.options;

@@ -124,19 +124,24 @@ if frames:
 
 # --- memory ---
 if memory:
-    print("Peak resident memory of one replay of the whole result file")
-    print(f"{'profile':<8}{'file':>8}{'frames':>9}{'peak RSS':>12}")
+    print("Peak resident memory of a replay (getrusage ru_maxrss)")
+    print(f"{'profile':<8}{'file':>6}  {'replay':<36}{'frames':>8}{'peak RSS':>13}")
     peaks = {}
     for row in memory:
         p = profile_letter(row["profile"])
-        size = int(row["size"])
-        peaks[(p, size)] = int(row["maxrss_kb"])
-        label = f"{size / 1e9:.0f} GB" if size >= 1e9 else f"{size / 1e6:.0f} MB"
-        print(f"{p:<8}{label:>8}{int(row['frames']):>9}{int(row['maxrss_kb']) / 1024:9.1f} MiB")
+        peaks[(p, row["file"], row["run"])] = int(row["maxrss_kb"])
+        what = "one pass" if row["run"] == "one-pass" else "over and over, as many frames as 1 GB"
+        print(f"{p:<8}{row['file']:>6}  {what:<36}{int(row['frames']):>8}{int(row['maxrss_kb']) / 1024:9.1f} MiB")
     for p in ("A", "B"):
-        if (p, 1000000) in peaks and (p, 1000000000) in peaks:
-            diff = (peaks[(p, 1000000000)] - peaks[(p, 1000000)]) / 1024
-            targets.append((f"profile-{p} peak RSS, 1 GB file minus 1 MB file: {diff:+.2f} MiB", abs(diff) <= 1.0))
+        big = peaks.get((p, "1GB", "one-pass"))
+        equal = peaks.get((p, "1MB", "equal-frames"))
+        small = peaks.get((p, "1MB", "one-pass"))
+        if big is None or equal is None:
+            continue
+        diff = (big - equal) / 1024
+        targets.append((f"profile-{p} peak RSS, 1 GB file minus 1 MB file over as many frames: {diff:+.2f} MiB", abs(diff) <= 1.0))
+        if small is not None:
+            print(f"Profile {p}: one pass over 1 GB minus one pass over 1 MB: {(big - small) / 1024:+.2f} MiB (GL driver warm-up over the longer replay)")
     print()
 
 print("Targets")
