@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include <malloc.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -42,6 +43,7 @@ struct Options {
   bool keepTimes = true;  // off for memory figures: the times of a long replay take memory
   std::string trace;      // a file to receive every timed frame's duration
   long rssEvery = 0;      // report the resident set size every so many frames on standard error
+  bool allocatorDefaults = false;  // undo the viewer's allocator settings, to show what they cure
 };
 
 struct Run {
@@ -49,6 +51,7 @@ struct Run {
   std::string generatedFolder;
   std::FILE* report = nullptr;  // the real standard output; the program's goes to /dev/null
   std::vector<double> frameMs;
+  std::vector<long> frameFaults;  // page faults (all threads) during each timed frame
   Clock::time_point firstStart, lastEnd;
   long drawn = 0;
   long timed = 0;
@@ -77,6 +80,11 @@ void finish() {
   const double median = percentile(ms, 0.5);
   const double p95 = percentile(ms, 0.95);
   const double frames = static_cast<double>(run.timed);
+  // Frames in which the driver's memory faulted in fresh pages by the hundred kilobytes.
+  std::vector<double> faultingMs;
+  for (std::size_t i = 0; i < run.frameFaults.size(); ++i) {
+    if (run.frameFaults[i] >= 25) faultingMs.push_back(ms[i]);
+  }
 #ifdef MESHPLAY_DRAW_ONLY
   const char* mode = "draw";
 #else
@@ -84,13 +92,15 @@ void finish() {
 #endif
   std::fprintf(run.report,
                "profile=%s mode=%s frames=%ld fps=%.1f median_ms=%.4f p95_ms=%.4f p99_ms=%.4f "
-               "max_ms=%.4f p95_over_median=%.3f minflt_per_frame=%.2f maxrss_kb=%ld\n",
+               "max_ms=%.4f p95_over_median=%.3f minflt_per_frame=%.2f maxrss_kb=%ld "
+               "faulting_frames=%zu faulting_median_ms=%.4f allocator=%s\n",
                MESHPLAY_PROFILE, mode, run.timed, seconds > 0.0 ? frames / seconds : 0.0, median,
                p95, percentile(ms, 0.99), percentile(ms, 1.0), median > 0.0 ? p95 / median : 0.0,
                frames > 0.0
                    ? static_cast<double>(usage.ru_minflt - run.usageAtStart.ru_minflt) / frames
                    : 0.0,
-               usage.ru_maxrss);
+               usage.ru_maxrss, faultingMs.size(), percentile(faultingMs, 0.5),
+               run.options.allocatorDefaults ? "defaults" : "viewer");
   std::fprintf(run.report, "# %s, OpenGL %s\n",
                reinterpret_cast<const char*>(glGetString(GL_RENDERER)),
                reinterpret_cast<const char*>(glGetString(GL_VERSION)));
@@ -107,9 +117,12 @@ void finish() {
 // The display callback in the benchmark: the program's drawFrame, timed.
 void timedFrame() {
   const off_t before = run.options.onePass ? ::lseek(state.resultStream.fd, 0, SEEK_CUR) : 0;
+  rusage usageBefore{}, usageAfter{};
+  getrusage(RUSAGE_SELF, &usageBefore);
   const Clock::time_point start = Clock::now();
   drawFrame();
   const Clock::time_point end = Clock::now();
+  getrusage(RUSAGE_SELF, &usageAfter);
   ++run.drawn;
   if (run.drawn == run.options.warmup) getrusage(RUSAGE_SELF, &run.usageAtStart);
   if (run.drawn > run.options.warmup) {
@@ -117,6 +130,7 @@ void timedFrame() {
     run.lastEnd = end;
     if (run.options.keepTimes) {
       run.frameMs.push_back(std::chrono::duration<double, std::milli>(end - start).count());
+      run.frameFaults.push_back(usageAfter.ru_minflt - usageBefore.ru_minflt);
     }
   }
   if (run.options.rssEvery > 0 && run.drawn % run.options.rssEvery == 0) {
@@ -153,6 +167,8 @@ bool parse(int argc, char** argv, Options& o) {
     } else if (a == "--one-pass") {
       o.onePass = true;
       o.keepTimes = false;
+    } else if (a == "--allocator-defaults") {
+      o.allocatorDefaults = true;
     } else if (a == "--no-times") {
       o.keepTimes = false;
     } else if (a == "--rss-every" && hasValue) {
@@ -207,7 +223,16 @@ bool benchRecordFromMemory(InputStream&, ResultRecord& record) {
 // freeglut handles the window's events and calls the display callback.
 extern "C" void glutMainLoop(void) {
   // Everything the benchmark allocates is allocated now, before the first frame, and kept.
-  if (run.options.keepTimes) run.frameMs.reserve(static_cast<std::size_t>(run.options.frames));
+  if (run.options.keepTimes) {
+    run.frameMs.reserve(static_cast<std::size_t>(run.options.frames));
+    run.frameFaults.reserve(static_cast<std::size_t>(run.options.frames));
+  }
+  if (run.options.allocatorDefaults) {
+    // glibc's initial thresholds; setting them also turns off its dynamic raising, which never
+    // helps here: a freed block of the same size does not raise the threshold above that size.
+    mallopt(M_MMAP_THRESHOLD, 128 * 1024);
+    mallopt(M_TRIM_THRESHOLD, 128 * 1024);
+  }
 #ifdef MESHPLAY_DRAW_ONLY
   memoryRecords.reserve(static_cast<std::size_t>(bench::DISTINCT_RECORDS));
   InputStream s;
@@ -231,11 +256,11 @@ extern "C" void glutMainLoop(void) {
 
 int main(int argc, char** argv) {
   if (!parse(argc, argv, run.options)) {
-    std::fprintf(
-        stderr,
-        "usage: %s [--frames N] [--warmup N] [--records N | --folder DIR] [--one-pass] "
-        "[--no-times] [--rss-every N] [--trace FILE]\n       %s --write-folder DIR BYTES\n",
-        argv[0], argv[0]);
+    std::fprintf(stderr,
+                 "usage: %s [--frames N] [--warmup N] [--records N | --folder DIR] [--one-pass] "
+                 "[--no-times] [--allocator-defaults] [--rss-every N] [--trace FILE]\n       %s "
+                 "--write-folder DIR BYTES\n",
+                 argv[0], argv[0]);
     return 2;
   }
   const Options& o = run.options;

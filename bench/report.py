@@ -97,27 +97,34 @@ print()
 
 # --- frames ---
 if frames:
-    n = len([f for f in frames if f["mode"] == "play"]) // 2
+    n = len([f for f in frames if f["mode"] == "draw"]) // 2
     print(f"Frames (median of {n} runs of {frames[0]['frames']} frames each; frame = drawFrame including glutSwapBuffers)")
-    print(f"{'profile':<8}{'mode':<11}{'frames/s':>9}{'median ms':>11}{'p95 ms':>9}{'p95/median':>12}{'page faults/frame':>19}")
+    print(f"{'profile':<8}{'kind':<24}{'frames/s':>9}{'median ms':>11}{'p95 ms':>9}{'p95/median':>12}{'faults/frame':>14}{'faulting frames':>17}")
     fps = {}
+    kinds = (("play", "viewer", "playback"), ("draw", "viewer", "draw-only"),
+             ("play", "defaults", "playback, glibc defaults"))
     for p in ("A", "B"):
-        for mode, name in (("play", "playback"), ("draw", "draw-only")):
-            rows = [f for f in frames if profile_letter(f["profile"]) == p and f["mode"] == mode]
+        for mode, allocator, name in kinds:
+            rows = [f for f in frames if profile_letter(f["profile"]) == p and f["mode"] == mode
+                    and f.get("allocator", "viewer") == allocator]
             if not rows:
                 continue
 
             def med(key):
                 return statistics.median(float(f[key]) for f in rows)
 
-            fps[(p, mode)] = med("fps")
+            faulting = ""
+            if med("faulting_frames") > 0:
+                faulting = f"{med('faulting_frames'):.0f} at {med('faulting_median_ms'):.2f} ms"
+            fps[(p, mode, allocator)] = med("fps")
             ratio = med("p95_over_median")
-            print(f"{p:<8}{name:<11}{med('fps'):9.0f}{med('median_ms'):11.3f}{med('p95_ms'):9.3f}{ratio:12.2f}{med('minflt_per_frame'):19.2f}")
-            if mode == "play":
+            print(f"{p:<8}{name:<24}{med('fps'):9.0f}{med('median_ms'):11.3f}{med('p95_ms'):9.3f}{ratio:12.2f}{med('minflt_per_frame'):14.2f}{faulting:>17}")
+            if mode == "play" and allocator == "viewer":
                 targets.append((f"profile-{p} replay smooth, p95 frame time within 1.5x of the median: {ratio:.2f}x", ratio <= 1.5))
+    print("(faulting frames: frames with 25 or more page faults, and their median time)")
     for p in ("A", "B"):
-        if (p, "play") in fps and (p, "draw") in fps:
-            share = fps[(p, "play")] / fps[(p, "draw")]
+        if (p, "play", "viewer") in fps and (p, "draw", "viewer") in fps:
+            share = fps[(p, "play", "viewer")] / fps[(p, "draw", "viewer")]
             print(f"Profile {p}: playback runs at {100 * share:.1f}% of the draw-only frame rate")
             targets.append((f"profile-{p} playback frames/s within 10% of draw-only: {100 * share:.1f}%", share >= 0.9))
     print()

@@ -56,11 +56,17 @@ done
 
 # Runs alternate between the programs and the two kinds, so that a disturbance from other work on
 # the machine spreads over all of them instead of spoiling one.
+# The third kind undoes the viewer's allocator settings, to show the stalls they cure.
 for rep in $(seq "$reps"); do
   for p in a b; do
-    for kind in frame draw; do
-      step "frames, profile $p, $kind benchmark, run $rep of $reps"
-      "$bin/meshplay-$p-$kind-bench" --frames "$frames" >>"$work/frames.txt"
+    for kind in playback draw-only allocator-defaults; do
+      step "frames, profile $p, $kind, run $rep of $reps"
+      case "$kind" in
+        playback) command=("$bin/meshplay-$p-frame-bench") ;;
+        draw-only) command=("$bin/meshplay-$p-draw-bench") ;;
+        allocator-defaults) command=("$bin/meshplay-$p-frame-bench" --allocator-defaults) ;;
+      esac
+      "${command[@]}" --frames "$frames" >>"$work/frames.txt"
     done
   done
 done
