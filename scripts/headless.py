@@ -20,6 +20,7 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "tests", "e2e"))
+sys.dont_write_bytecode = True  # no __pycache__ beside the harness in the source tree
 import harness  # noqa: E402
 
 FILES = ("geodata.dat", "tridata.dat", "result.dat")
