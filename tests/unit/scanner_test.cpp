@@ -470,6 +470,31 @@ TEST(ScannerBoundary, AFieldSplitByTheFirstReadAtAnyOfItsBytesReadsAsAWhole) {
   }
 }
 
+TEST(ScannerBoundary, FieldsAndWhiteSpaceLongerThanTheBufferReadAsAWhole) {
+  const std::size_t n = 2 * STREAM_BUFFER_SIZE + 123;
+  const struct {
+    std::string text;
+    bool real;
+  } cases[] = {
+      {std::string(n, ' ') + "\n\t5", false},
+      {std::string(n, '\n') + "-2.5e-3", true},
+      {"1" + std::string(n, '0') + "e-" + std::to_string(n), true},
+      {"0." + std::string(n, '0') + "123e" + std::to_string(n + 3), true},
+      {"-" + std::string(n, '0') + "." + std::string(n, '0') + "7e-1", true},
+      {"4" + std::string(n, '9') + ".5", true},
+      {std::string(n, '0') + "17x", false},
+      {"-" + std::string(n, '7'), false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(shown(c.text) + (c.real ? " as a real" : " as an integer"));
+    InputStream s;
+    openText(s, c.text + " 8");
+    std::size_t stop = 0;
+    EXPECT_EQ(compareScan(s, c.text + " 8", 0, c.real, stop), "");
+    closeStream(s);
+  }
+}
+
 // A deterministic generator of tokens from the grammar both readers share: decimal reals, the
 // infinity and NaN words, and text that cannot start a number. Hexadecimal reals and "nan(...)"
 // are left out: the C library reads them, the scanner by its contract does not.
