@@ -74,9 +74,10 @@ def corpus(p):
          transcript(0.0, END_OF_RUN, CANNOT_OPEN, 0.0, END_OF_RUN, CANNOT_OPEN), 3),
         ("all-text", {RES: "result of the run\nno values were written\n" * 2000},
          transcript(0.0, END_OF_RUN, 0.0, END_OF_RUN), 0),
-        # Infinities, NaNs and values beyond double's range, as times and displacements (also
-        # in the ignored pairs); an infinite time is no end, a NaN is.
-        ("not-finite", {RES: "".join(record(p, t, odd, fill) for t, fill in (
+        # Infinities, NaNs and values beyond double's range, as times, displacements (also in
+        # the ignored pairs) and node coordinates; an infinite time is no end, a NaN is.
+        ("not-finite", {GEO: lambda text: "0 nan -inf 1 1e400 -1e308" + text[text.index("\n2 "):],
+                        RES: "".join(record(p, t, odd, fill) for t, fill in (
             ("1", "nan"), ("inf", "inf"), ("1e400", "-1e400"), ("Infinity", "1e308"),
             ("+INF", "-inf"), ("1e308", "NaN"), ("-1", "0"), ("nan", "0")))},
          transcript(1.0, *[float("inf")] * 4, 1e308, -1.0, float("nan"), END_OF_RUN), 0),
