@@ -27,6 +27,11 @@ def record(p, t, moves=None, fill="0"):
     return " ".join([t] + ["0"] * (p.header_values - 1) + [a + " " + b for a, b in pairs]) + "\n"
 
 
+def valid_result(p):
+    end = repr(float(p.t_end))
+    return record(p, "1", {1: ("0.001", "0.002")}) + record(p, "2") + record(p, end)
+
+
 def transcript(*items):
     """Console text of frames: a number is a frame's time, a string is printed as it is."""
     return "".join(progress(i) if isinstance(i, float) else i for i in items)
@@ -37,7 +42,7 @@ def corpus(p):
     or None, messages before the prompt). Content is text or bytes, DIRECTORY, UNOPENABLE, or a
     function of the valid file's text; files not named are valid: the grid, and three records."""
     end = float(p.t_end)
-    valid = record(p, "1", {1: ("0.001", "0.002")}) + record(p, "2") + record(p, repr(end))
+    valid = valid_result(p)
     junk = random.Random(1).randbytes(100000)
     odd = {0: ("nan", "-nan"), 1: ("inf", "-inf"), 2: ("1e400", "-1e400"), 3: ("1e308", "-1e308"),
            4: ("4.9e-324", "Infinity"), p.node_count - 1: ("NAN", "-INF")}
@@ -65,7 +70,7 @@ def corpus(p):
         unreadable = {GEO: 0o000, TRI: 0o000, RES: 0o000}
     return [
         ("empty", {GEO: "", TRI: "", RES: ""}, transcript(0.0, END_OF_RUN, 0.0, END_OF_RUN), 0),
-        ("junk-model", {GEO: junk, TRI: junk[::-1], RES: valid},
+        ("junk-model", {GEO: junk, TRI: junk[::-1]},
          transcript(1.0, 2.0, end, END_OF_RUN), 0),
         ("junk-result", {RES: junk}, None, 0),
         ("directories", {GEO: DIRECTORY, TRI: DIRECTORY, RES: DIRECTORY},
@@ -83,13 +88,12 @@ def corpus(p):
          transcript(1.0, *[float("inf")] * 4, 1e308, -1.0, float("nan"), END_OF_RUN), 0),
         ("minus-infinity", {RES: record(p, "2", odd) + record(p, "-1e400", odd)},
          transcript(2.0, float("-inf"), END_OF_RUN), 0),
-        ("bad-elements", {TRI: break_elements, RES: valid}, transcript(1.0, 2.0, end, END_OF_RUN),
-         0),
+        ("bad-elements", {TRI: break_elements}, transcript(1.0, 2.0, end, END_OF_RUN), 0),
         # An integer field scanned at "1.5" takes the 1 and leaves ".5": a node file shifts by
         # one field, an element file stops at the ".5".
         ("fractions-for-integers", {GEO: lambda text: "1.5" + text[1:],
-                                    TRI: lambda text: text.replace("\n2 ", "\n2.5 ", 1),
-                                    RES: valid}, transcript(1.0, 2.0, end, END_OF_RUN), 0),
+                                    TRI: lambda text: text.replace("\n2 ", "\n2.5 ", 1)},
+         transcript(1.0, 2.0, end, END_OF_RUN), 0),
         # A last record cut after its time, inside its exponent: that record is drawn, the next
         # frame finds no time and shows it again.
         ("cut-in-exponent", {RES: valid[:valid.index(repr(end))] + "3.5e-"},
@@ -98,7 +102,7 @@ def corpus(p):
         ("cut-mid-record", {RES: record(p, "1") + cut[:cut.index("0.25") + 2]},
          transcript(1.0, 2.0, 2.0, END_OF_RUN), 0),
         ("cut-model", {GEO: lambda text: text[:len(text) // 2] + "3 0.00",
-                       TRI: lambda text: text[:len(text) // 2] + "\n9 1 2", RES: valid},
+                       TRI: lambda text: text[:len(text) // 2] + "\n9 1 2"},
          transcript(1.0, 2.0, end, END_OF_RUN), 0),
         # Single number tokens of a million characters: a time of 2 behind its leading zeros, a
         # displacement of 1e999999, a coordinate and an element index of 0.
@@ -125,6 +129,8 @@ def corpus(p):
 
 def populate(directory, p, files):
     harness.write_model(directory, p)
+    with open(os.path.join(directory, RES), "w") as f:
+        f.write(valid_result(p))
     for name, content in files.items():
         path = os.path.join(directory, name)
         if callable(content):
