@@ -49,7 +49,7 @@ class Generator:
         r, rng = self.rng.random(), self.rng
         if r < 0.45:
             key = rng.choice(KEYS)
-            self.downs += key.endswith("Down")
+            self.downs += key in ("Down", "ctrl+Down")
             return self.point() + ["key", "--delay", "0", key]
         if r < 0.8:  # mousedown and mouseup rather than click, which sleeps between them
             button = str(rng.choice([1, 1, 2, 2, 2, 3, 3, 4, 5, 6, 7, 8, 9]))
