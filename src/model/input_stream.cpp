@@ -8,11 +8,16 @@
 
 bool openStream(InputStream& s, const char* path) {
   closeStream(s);
+  // Opened without blocking: a named pipe in a file's place with no writer would otherwise hold
+  // start-up, or the reopen at the end of a run, forever. Reads then block as usual, so a pipe
+  // with a writer streams, and one without reads as the end of the data.
   int fd;
   do {
-    fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) return false;
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
   attachStream(s, fd);
   return true;
 }

@@ -10,7 +10,7 @@ import harness
 from harness import CANNOT_OPEN, END_OF_RUN, PROMPT, Failure, View, frame_probes, progress
 
 GEO, TRI, RES = "geodata.dat", "tridata.dat", "result.dat"
-DIRECTORY, UNOPENABLE = object(), object()  # what to put in a file's place instead of text
+DIRECTORY, UNOPENABLE, PIPE = object(), object(), object()  # what to put in a file's place instead of text
 MILLION = 10 ** 6
 
 # Drawn whatever the files hold: the base line and the progress frame at the initial scale.
@@ -75,6 +75,9 @@ def corpus(p):
         ("junk-result", {RES: junk}, None, 0),
         ("directories", {GEO: DIRECTORY, TRI: DIRECTORY, RES: DIRECTORY},
          transcript(0.0, END_OF_RUN, 0.0, END_OF_RUN), 0),
+        # Named pipes nobody writes to: no wait at start-up or at the reopen, just no data.
+        ("pipes-without-writer", {GEO: PIPE, TRI: PIPE, RES: PIPE},
+         transcript(0.0, END_OF_RUN, 0.0, END_OF_RUN), 0),
         ("unreadable", unreadable,
          transcript(0.0, END_OF_RUN, CANNOT_OPEN, 0.0, END_OF_RUN, CANNOT_OPEN), 3),
         ("all-text", {RES: "result of the run\nno values were written\n" * 2000},
@@ -136,11 +139,13 @@ def populate(directory, p, files):
         if callable(content):
             with open(path) as f:
                 content = content(f.read())
-        if content is DIRECTORY or content is UNOPENABLE:
+        if content is DIRECTORY or content is UNOPENABLE or content is PIPE:
             if os.path.exists(path):
                 os.remove(path)
             if content is DIRECTORY:
                 os.mkdir(path)
+            elif content is PIPE:
+                os.mkfifo(path)
             else:
                 os.symlink(name, path)
         elif isinstance(content, int):
