@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -41,7 +42,7 @@ struct Options {
   long long bytes = 0;
   bool onePass = false;   // stop after the frame that finds the end of the result file
   bool keepTimes = true;  // off for memory figures: the times of a long replay take memory
-  std::string trace;      // a file to receive every timed frame's duration
+  std::string trace;      // a file to receive every timed frame's time, CPU time and page faults
   long rssEvery = 0;      // report the resident set size every so many frames on standard error
   bool allocatorDefaults = false;  // undo the viewer's allocator settings, to show what they cure
 };
@@ -52,6 +53,9 @@ struct Run {
   std::FILE* report = nullptr;  // the real standard output; the program's goes to /dev/null
   std::vector<double> frameMs;
   std::vector<long> frameFaults;  // page faults (all threads) during each timed frame
+  // CPU time of all threads during each timed frame: what a frame costs, whatever else the machine
+  // is running at the time (wall-clock times on a shared machine include other people's work).
+  std::vector<double> frameCpuMs;
   Clock::time_point firstStart, lastEnd;
   long drawn = 0;
   long timed = 0;
@@ -80,6 +84,8 @@ void finish() {
   const double median = percentile(ms, 0.5);
   const double p95 = percentile(ms, 0.95);
   const double frames = static_cast<double>(run.timed);
+  double cpuMean = 0.0;
+  for (double t : run.frameCpuMs) cpuMean += t / static_cast<double>(run.frameCpuMs.size());
   // Frames in which the driver's memory faulted in fresh pages by the hundred kilobytes.
   std::vector<double> faultingMs;
   for (std::size_t i = 0; i < run.frameFaults.size(); ++i) {
@@ -93,20 +99,24 @@ void finish() {
   std::fprintf(run.report,
                "profile=%s mode=%s frames=%ld fps=%.1f median_ms=%.4f p95_ms=%.4f p99_ms=%.4f "
                "max_ms=%.4f p95_over_median=%.3f minflt_per_frame=%.2f maxrss_kb=%ld "
-               "faulting_frames=%zu faulting_median_ms=%.4f allocator=%s\n",
+               "faulting_frames=%zu faulting_median_ms=%.4f allocator=%s cpu_median_ms=%.4f "
+               "cpu_p95_ms=%.4f cpu_mean_ms=%.4f\n",
                MESHPLAY_PROFILE, mode, run.timed, seconds > 0.0 ? frames / seconds : 0.0, median,
                p95, percentile(ms, 0.99), percentile(ms, 1.0), median > 0.0 ? p95 / median : 0.0,
                frames > 0.0
                    ? static_cast<double>(usage.ru_minflt - run.usageAtStart.ru_minflt) / frames
                    : 0.0,
                usage.ru_maxrss, faultingMs.size(), percentile(faultingMs, 0.5),
-               run.options.allocatorDefaults ? "defaults" : "viewer");
+               run.options.allocatorDefaults ? "defaults" : "viewer",
+               percentile(run.frameCpuMs, 0.5), percentile(run.frameCpuMs, 0.95), cpuMean);
   std::fprintf(run.report, "# %s, OpenGL %s\n",
                reinterpret_cast<const char*>(glGetString(GL_RENDERER)),
                reinterpret_cast<const char*>(glGetString(GL_VERSION)));
   if (!run.options.trace.empty()) {
     if (std::FILE* f = std::fopen(run.options.trace.c_str(), "w")) {
-      for (double t : ms) std::fprintf(f, "%.4f\n", t);
+      for (std::size_t i = 0; i < ms.size(); ++i) {
+        std::fprintf(f, "%.4f %.4f %ld\n", ms[i], run.frameCpuMs[i], run.frameFaults[i]);
+      }
       std::fclose(f);
     }
   }
@@ -119,9 +129,12 @@ void timedFrame() {
   const off_t before = run.options.onePass ? ::lseek(state.resultStream.fd, 0, SEEK_CUR) : 0;
   rusage usageBefore{}, usageAfter{};
   getrusage(RUSAGE_SELF, &usageBefore);
+  timespec cpuStart{}, cpuEnd{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &cpuStart);
   const Clock::time_point start = Clock::now();
   drawFrame();
   const Clock::time_point end = Clock::now();
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &cpuEnd);
   getrusage(RUSAGE_SELF, &usageAfter);
   ++run.drawn;
   if (run.drawn == run.options.warmup) getrusage(RUSAGE_SELF, &run.usageAtStart);
@@ -131,6 +144,8 @@ void timedFrame() {
     if (run.options.keepTimes) {
       run.frameMs.push_back(std::chrono::duration<double, std::milli>(end - start).count());
       run.frameFaults.push_back(usageAfter.ru_minflt - usageBefore.ru_minflt);
+      run.frameCpuMs.push_back(static_cast<double>(cpuEnd.tv_sec - cpuStart.tv_sec) * 1e3 +
+                               static_cast<double>(cpuEnd.tv_nsec - cpuStart.tv_nsec) * 1e-6);
     }
   }
   if (run.options.rssEvery > 0 && run.drawn % run.options.rssEvery == 0) {
@@ -226,6 +241,7 @@ extern "C" void glutMainLoop(void) {
   if (run.options.keepTimes) {
     run.frameMs.reserve(static_cast<std::size_t>(run.options.frames));
     run.frameFaults.reserve(static_cast<std::size_t>(run.options.frames));
+    run.frameCpuMs.reserve(static_cast<std::size_t>(run.options.frames));
   }
   if (run.options.allocatorDefaults) {
     // glibc's initial thresholds; setting them also turns off its dynamic raising, which never

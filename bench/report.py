@@ -122,6 +122,21 @@ if frames:
             if mode == "play" and allocator == "viewer":
                 targets.append((f"profile-{p} replay smooth, p95 frame time within 1.5x of the median: {ratio:.2f}x", ratio <= 1.5))
     print("(faulting frames: frames with 25 or more page faults, and their median time)")
+    print()
+    print("CPU time of all threads per frame (less sensitive to other work on the machine)")
+    print(f"{'profile':<8}{'kind':<24}{'mean ms':>9}{'median ms':>11}{'p95 ms':>9}{'p95/median':>12}")
+    for p in ("A", "B"):
+        for mode, allocator, name in kinds:
+            rows = [f for f in frames if profile_letter(f["profile"]) == p and f["mode"] == mode
+                    and f.get("allocator", "viewer") == allocator]
+            if not rows or "cpu_median_ms" not in rows[0]:
+                continue
+
+            def cmed(key):
+                return statistics.median(float(f[key]) for f in rows)
+
+            ratio = statistics.median(float(f["cpu_p95_ms"]) / float(f["cpu_median_ms"]) for f in rows)
+            print(f"{p:<8}{name:<24}{cmed('cpu_mean_ms'):9.3f}{cmed('cpu_median_ms'):11.3f}{cmed('cpu_p95_ms'):9.3f}{ratio:12.2f}")
     for p in ("A", "B"):
         if (p, "play", "viewer") in fps and (p, "draw", "viewer") in fps:
             share = fps[(p, "play", "viewer")] / fps[(p, "draw", "viewer")]
