@@ -45,6 +45,7 @@ struct Options {
   std::string trace;      // a file to receive every timed frame's time, CPU time and page faults
   long rssEvery = 0;      // report the resident set size every so many frames on standard error
   bool allocatorDefaults = false;  // undo the viewer's allocator settings, to show what they cure
+  long alternate = 0;  // draw-only build: blocks of this many frames alternately read the file
 };
 
 struct Run {
@@ -60,6 +61,8 @@ struct Run {
   long drawn = 0;
   long timed = 0;
   bool finished = false;
+  bool readingBlock = false;  // with `alternate`: this frame reads its record from the file
+  std::vector<std::size_t> frameRead;  // with `alternate`: whether each timed frame read its record
   rusage usageAtStart{};
 };
 Run run;
@@ -74,6 +77,28 @@ double percentile(std::vector<double> values, double fraction) {
   const std::size_t k = static_cast<std::size_t>(fraction * static_cast<double>(values.size() - 1));
   std::nth_element(values.begin(), values.begin() + static_cast<long>(k), values.end());
   return values[k];
+}
+
+// The frames that read their record from the file against those that copied it from memory, in
+// the same process and interleaved in blocks, so that whatever else the machine does at the time
+// weighs on both alike.
+void reportPairs() {
+  std::vector<double> ms[2], cpu[2];
+  for (std::size_t i = 0; i < run.frameMs.size(); ++i) {
+    ms[run.frameRead[i]].push_back(run.frameMs[i]);
+    cpu[run.frameRead[i]].push_back(run.frameCpuMs[i]);
+  }
+  auto mean = [](const std::vector<double>& v) {
+    double sum = 0.0;
+    for (double x : v) sum += x;
+    return v.empty() ? 0.0 : sum / static_cast<double>(v.size());
+  };
+  std::fprintf(run.report,
+               "profile=%s mode=paired block=%ld reading_mean_ms=%.4f memory_mean_ms=%.4f "
+               "reading_median_ms=%.4f memory_median_ms=%.4f reading_cpu_mean_ms=%.4f "
+               "memory_cpu_mean_ms=%.4f\n",
+               MESHPLAY_PROFILE, run.options.alternate, mean(ms[1]), mean(ms[0]),
+               percentile(ms[1], 0.5), percentile(ms[0], 0.5), mean(cpu[1]), mean(cpu[0]));
 }
 
 void finish() {
@@ -92,7 +117,7 @@ void finish() {
     if (run.frameFaults[i] >= 25) faultingMs.push_back(ms[i]);
   }
 #ifdef MESHPLAY_DRAW_ONLY
-  const char* mode = "draw";
+  const char* mode = run.options.alternate > 0 ? "alternate" : "draw";
 #else
   const char* mode = "play";
 #endif
@@ -109,6 +134,7 @@ void finish() {
                usage.ru_maxrss, faultingMs.size(), percentile(faultingMs, 0.5),
                run.options.allocatorDefaults ? "defaults" : "viewer",
                percentile(run.frameCpuMs, 0.5), percentile(run.frameCpuMs, 0.95), cpuMean);
+  if (run.options.alternate > 0) reportPairs();
   std::fprintf(run.report, "# %s, OpenGL %s\n",
                reinterpret_cast<const char*>(glGetString(GL_RENDERER)),
                reinterpret_cast<const char*>(glGetString(GL_VERSION)));
@@ -126,6 +152,7 @@ void finish() {
 
 // The display callback in the benchmark: the program's drawFrame, timed.
 void timedFrame() {
+  run.readingBlock = run.options.alternate > 0 && (run.drawn / run.options.alternate) % 2 == 0;
   const off_t before = run.options.onePass ? ::lseek(state.resultStream.fd, 0, SEEK_CUR) : 0;
   rusage usageBefore{}, usageAfter{};
   getrusage(RUSAGE_SELF, &usageBefore);
@@ -144,6 +171,7 @@ void timedFrame() {
     if (run.options.keepTimes) {
       run.frameMs.push_back(std::chrono::duration<double, std::milli>(end - start).count());
       run.frameFaults.push_back(usageAfter.ru_minflt - usageBefore.ru_minflt);
+      run.frameRead.push_back(run.readingBlock ? 1 : 0);
       run.frameCpuMs.push_back(static_cast<double>(cpuEnd.tv_sec - cpuStart.tv_sec) * 1e3 +
                                static_cast<double>(cpuEnd.tv_nsec - cpuStart.tv_nsec) * 1e-6);
     }
@@ -182,6 +210,8 @@ bool parse(int argc, char** argv, Options& o) {
     } else if (a == "--one-pass") {
       o.onePass = true;
       o.keepTimes = false;
+    } else if (a == "--alternate" && hasValue) {
+      o.alternate = std::atol(argv[++i]);
     } else if (a == "--allocator-defaults") {
       o.allocatorDefaults = true;
     } else if (a == "--no-times") {
@@ -225,7 +255,8 @@ std::string dataFolderFromChild(long records) {
 
 #ifdef MESHPLAY_DRAW_ONLY
 // Stands in for readResultRecord in this build's drawFrame: the next record, from memory.
-bool benchRecordFromMemory(InputStream&, ResultRecord& record) {
+bool benchRecordFromMemory(InputStream& s, ResultRecord& record) {
+  if (run.readingBlock) return readResultRecord(s, record);
   record = memoryRecords[nextRecord];
   nextRecord = (nextRecord + 1) % memoryRecords.size();
   return true;
@@ -241,6 +272,7 @@ extern "C" void glutMainLoop(void) {
   if (run.options.keepTimes) {
     run.frameMs.reserve(static_cast<std::size_t>(run.options.frames));
     run.frameFaults.reserve(static_cast<std::size_t>(run.options.frames));
+    run.frameRead.reserve(static_cast<std::size_t>(run.options.frames));
     run.frameCpuMs.reserve(static_cast<std::size_t>(run.options.frames));
   }
   if (run.options.allocatorDefaults) {
@@ -274,7 +306,8 @@ int main(int argc, char** argv) {
   if (!parse(argc, argv, run.options)) {
     std::fprintf(stderr,
                  "usage: %s [--frames N] [--warmup N] [--records N | --folder DIR] [--one-pass] "
-                 "[--no-times] [--allocator-defaults] [--rss-every N] [--trace FILE]\n       %s "
+                 "[--no-times] [--allocator-defaults] [--alternate N] [--rss-every N] [--trace "
+                 "FILE]\n       %s "
                  "--write-folder DIR BYTES\n",
                  argv[0], argv[0]);
     return 2;

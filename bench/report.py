@@ -137,11 +137,23 @@ if frames:
 
             ratio = statistics.median(float(f["cpu_p95_ms"]) / float(f["cpu_median_ms"]) for f in rows)
             print(f"{p:<8}{name:<24}{cmed('cpu_mean_ms'):9.3f}{cmed('cpu_median_ms'):11.3f}{cmed('cpu_p95_ms'):9.3f}{ratio:12.2f}")
+    print()
     for p in ("A", "B"):
+        separate = None
         if (p, "play", "viewer") in fps and (p, "draw", "viewer") in fps:
-            share = fps[(p, "play", "viewer")] / fps[(p, "draw", "viewer")]
-            print(f"Profile {p}: playback runs at {100 * share:.1f}% of the draw-only frame rate")
-            targets.append((f"profile-{p} playback frames/s within 10% of draw-only: {100 * share:.1f}%", share >= 0.9))
+            separate = fps[(p, "play", "viewer")] / fps[(p, "draw", "viewer")]
+            print(f"Profile {p}: playback at {100 * separate:.1f}% of the draw-only frame rate (separate runs)")
+        pairs = [f for f in frames if profile_letter(f["profile"]) == p and f["mode"] == "paired"]
+        if pairs:
+            paired = statistics.median(float(f["memory_mean_ms"]) / float(f["reading_mean_ms"]) for f in pairs)
+            reading = statistics.median(float(f["reading_mean_ms"]) for f in pairs)
+            in_memory = statistics.median(float(f["memory_mean_ms"]) for f in pairs)
+            print(f"Profile {p}: frames that read the file {reading:.3f} ms, frames with the record in memory {in_memory:.3f} ms "
+                  f"(one process, alternating blocks of {pairs[0]['block']}): playback at {100 * paired:.1f}% of draw-only")
+            note = f" (separate runs: {100 * separate:.1f}%)" if separate is not None else ""
+            targets.append((f"profile-{p} playback frames/s within 10% of draw-only: {100 * paired:.1f}% paired{note}", paired >= 0.9))
+        elif separate is not None:
+            targets.append((f"profile-{p} playback frames/s within 10% of draw-only: {100 * separate:.1f}%", separate >= 0.9))
     print()
 
 # --- memory ---

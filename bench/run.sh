@@ -56,15 +56,19 @@ done
 
 # Runs alternate between the programs and the two kinds, so that a disturbance from other work on
 # the machine spreads over all of them instead of spoiling one.
-# The third kind undoes the viewer's allocator settings, to show the stalls they cure.
+# allocator-defaults undoes the viewer's allocator settings, to show the stalls they cure. paired
+# runs the draw-only build with blocks of 50 frames that read the file in turn with blocks that do
+# not: the reading's share of a frame, measured in one process so that other work on the machine
+# weighs on both halves alike.
 for rep in $(seq "$reps"); do
   for p in a b; do
-    for kind in playback draw-only allocator-defaults; do
+    for kind in playback draw-only allocator-defaults paired; do
       step "frames, profile $p, $kind, run $rep of $reps"
       case "$kind" in
         playback) command=("$bin/meshplay-$p-frame-bench") ;;
         draw-only) command=("$bin/meshplay-$p-draw-bench") ;;
         allocator-defaults) command=("$bin/meshplay-$p-frame-bench" --allocator-defaults) ;;
+        paired) command=("$bin/meshplay-$p-draw-bench" --alternate 50) ;;
       esac
       "${command[@]}" --frames "$frames" >>"$work/frames.txt"
     done
