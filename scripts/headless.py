@@ -14,7 +14,6 @@ Xvfb, the program's console and its window are handled by the end-to-end tests' 
 """
 
 import os
-import subprocess
 import sys
 import time
 
@@ -61,10 +60,7 @@ class Player:
         """Saves the window once the frame just printed has been drawn and shown."""
         self.v.settle(0.3)
         path = os.path.join(self.out_dir, "%s-%s.png" % (self.name, label))
-        r = subprocess.run(["import", "-window", self.v.window(), path], env=self.ctx.x.env,
-                           capture_output=True, text=True, timeout=harness.TIMEOUT)
-        if r.returncode != 0:
-            raise harness.Failure("import failed: " + r.stderr.strip())
+        self.ctx.x("import", "-window", self.v.window(), path)
         t, _ = last_time(self.v)
         print("saved %s (t = %.2f s)" % (path, t), flush=True)
         self.saved.append(path)
@@ -110,11 +106,9 @@ class Player:
 
 
 def play(ctx, data_dir, out_dir, times):
-    def link_inputs(directory):
-        for name in FILES:
-            os.symlink(os.path.join(data_dir, name), os.path.join(directory, name))
-
-    viewer = ctx.start(link_inputs)  # waits for the prompt, sends Enter, finds the window
+    # Links to the input files; start waits for the prompt, sends Enter and finds the window.
+    viewer = ctx.start({name: lambda path, name=name: os.symlink(os.path.join(data_dir, name), path)
+                        for name in FILES})
     player = Player(ctx, viewer, out_dir)
     viewer.wait_for(harness.progress(0.0))
     player.shoot("t0.00")
@@ -127,10 +121,7 @@ def play(ctx, data_dir, out_dir, times):
         player.click(1)  # play on
     wait_until(player.ended, RUN_TIMEOUT, "the end of the run")
     player.shoot("end")
-    viewer.key("q")
-    status = viewer.wait_exit()
-    if status != 0:
-        raise harness.Failure("q ended the program with status %d" % status)
+    viewer.quit("q")
     return player.saved
 
 

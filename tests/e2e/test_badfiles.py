@@ -7,29 +7,10 @@ import os
 import random
 
 import harness
-from harness import CANNOT_OPEN, END_OF_RUN, PROMPT, Failure, View, frame_probes, progress
+from harness import (CANNOT_OPEN, END_OF_RUN, GEO, PROMPT, RES, TRI, Failure, View, frame_probes,
+                     progress, record)
 
-GEO, TRI, RES = "geodata.dat", "tridata.dat", "result.dat"
-DIRECTORY, UNOPENABLE, PIPE = object(), object(), object()  # what to put in a file's place instead of text
 MILLION = 10 ** 6
-
-# Drawn whatever the files hold: the base line and the progress frame at the initial scale.
-FIXED_PARTS = ("base line near its left end", "base line near its right end", "frame top edge",
-               "frame bottom edge", "frame left edge", "frame right edge")
-
-
-def record(p, t, moves=None, fill="0"):
-    """One result record as text: time t, displacements {node: (dx, dy)}, every other value
-    `fill`; all given as text, so that values Python cannot hold (1e400) can be written."""
-    pairs = [(fill, fill)] * (4 * p.node_count + p.nx + 1)
-    for i, move in (moves or {}).items():
-        pairs[i] = move
-    return " ".join([t] + ["0"] * (p.header_values - 1) + [a + " " + b for a, b in pairs]) + "\n"
-
-
-def valid_result(p):
-    end = repr(float(p.t_end))
-    return record(p, "1", {1: ("0.001", "0.002")}) + record(p, "2") + record(p, end)
 
 
 def transcript(*items):
@@ -37,139 +18,108 @@ def transcript(*items):
     return "".join(progress(i) if isinstance(i, float) else i for i in items)
 
 
+def unopenable(path):
+    if os.geteuid() == 0:
+        # Root reads a file whatever its mode, so chmod 000 would not stop the open. A symbolic
+        # link to itself fails to open (ELOOP) for root too, and at once.
+        os.symlink(os.path.basename(path), path)
+    else:
+        open(path, "w").close()
+        os.chmod(path, 0o000)
+
+
 def corpus(p):
-    """(name, {file: content}, console from Enter to the end of the first run after the left click
-    or None, messages before the prompt). Content is text or bytes, DIRECTORY, UNOPENABLE, or a
-    function of the valid file's text; files not named are valid: the grid, and three records."""
+    """(name, {file: content}, console from Enter to the end of the first run after the left
+    click, or None). Content is as for ctx.start; files not named are valid: the grid, and three
+    records."""
+    geo, tri = harness.model_files(p).values()
     end = float(p.t_end)
-    valid = valid_result(p)
+    valid = record(p, "1", {1: ("0.001", "0.002")}) + record(p, "2") + record(p, repr(end))
     junk = random.Random(1).randbytes(100000)
     odd = {0: ("nan", "-nan"), 1: ("inf", "-inf"), 2: ("1e400", "-1e400"), 3: ("1e308", "-1e308"),
            4: ("4.9e-324", "Infinity"), p.node_count - 1: ("NAN", "-INF")}
     chunk = record(p, "2.5", {0: ("1.2345678e-03", "-9.8765432e-04")}).replace("\n", " ")
     line_records = MILLION // len(chunk) + 1  # one line of a million characters and more
     cut = record(p, "2", {0: ("0.125", "0.25")})
-    bad_elements = ["-1", "-2147483648", "2147483647", "99999999999999999999",
-                    "-99999999999999999999", str(p.node_count)]
-
-    def break_elements(text):
-        lines = text.splitlines(True)
-        for k, index in enumerate(bad_elements):
-            number, a, b, c = lines[k].split()
-            lines[k] = " ".join((number, index, b, c) if k % 2 else (number, a, index, c)) + "\n"
-        return "".join(lines)
+    # Element indices out of the node table and out of int's range, one per line.
+    lines = tri.splitlines(True)
+    for k, index in enumerate(["-1", "-2147483648", "2147483647", "99999999999999999999",
+                               "-99999999999999999999", str(p.node_count)]):
+        number, a, b, c = lines[k].split()
+        lines[k] = " ".join((number, index, b, c) if k % 2 else (number, a, index, c)) + "\n"
 
     def one_line(text):
         return text.replace("\n", " ") * (MILLION // len(text) + 1)
 
-    if os.geteuid() == 0:
-        # Root reads a file whatever its mode, so chmod 000 would not stop the open. A symbolic
-        # link to itself fails to open (ELOOP) for root too, and at once.
-        unreadable = {GEO: UNOPENABLE, TRI: UNOPENABLE, RES: UNOPENABLE}
-    else:
-        unreadable = {GEO: 0o000, TRI: 0o000, RES: 0o000}
-    return [
-        ("empty", {GEO: "", TRI: "", RES: ""}, transcript(0.0, END_OF_RUN, 0.0, END_OF_RUN), 0),
-        ("junk-model", {GEO: junk, TRI: junk[::-1]},
-         transcript(1.0, 2.0, end, END_OF_RUN), 0),
-        ("junk-result", {RES: junk}, None, 0),
-        ("directories", {GEO: DIRECTORY, TRI: DIRECTORY, RES: DIRECTORY},
-         transcript(0.0, END_OF_RUN, 0.0, END_OF_RUN), 0),
+    nothing = transcript(0.0, END_OF_RUN, 0.0, END_OF_RUN)
+    inputs = [
+        ("empty", {GEO: "", TRI: "", RES: ""}, nothing),
+        ("junk-model", {GEO: junk, TRI: junk[::-1]}, transcript(1.0, 2.0, end, END_OF_RUN)),
+        ("junk-result", {RES: junk}, None),
+        ("directories", {GEO: os.mkdir, TRI: os.mkdir, RES: os.mkdir}, nothing),
         # Named pipes nobody writes to: no wait at start-up or at the reopen, just no data.
-        ("pipes-without-writer", {GEO: PIPE, TRI: PIPE, RES: PIPE},
-         transcript(0.0, END_OF_RUN, 0.0, END_OF_RUN), 0),
-        ("unreadable", unreadable,
-         transcript(0.0, END_OF_RUN, CANNOT_OPEN, 0.0, END_OF_RUN, CANNOT_OPEN), 3),
-        ("all-text", {RES: "result of the run\nno values were written\n" * 2000},
-         transcript(0.0, END_OF_RUN, 0.0, END_OF_RUN), 0),
+        ("pipes-without-writer", {GEO: os.mkfifo, TRI: os.mkfifo, RES: os.mkfifo}, nothing),
+        ("unreadable", {GEO: unopenable, TRI: unopenable, RES: unopenable},
+         transcript(0.0, END_OF_RUN, CANNOT_OPEN, 0.0, END_OF_RUN, CANNOT_OPEN)),
+        ("all-text", {RES: "result of the run\nno values were written\n" * 2000}, nothing),
         # Infinities, NaNs and values beyond double's range, as times, displacements (also in
         # the ignored pairs) and node coordinates; an infinite time is no end, a NaN is.
-        ("not-finite", {GEO: lambda text: "0 nan -inf 1 1e400 -1e308" + text[text.index("\n2 "):],
+        ("not-finite", {GEO: "0 nan -inf 1 1e400 -1e308" + geo[geo.index("\n2 "):],
                         RES: "".join(record(p, t, odd, fill) for t, fill in (
             ("1", "nan"), ("inf", "inf"), ("1e400", "-1e400"), ("Infinity", "1e308"),
             ("+INF", "-inf"), ("1e308", "NaN"), ("-1", "0"), ("nan", "0")))},
-         transcript(1.0, *[float("inf")] * 4, 1e308, -1.0, float("nan"), END_OF_RUN), 0),
+         transcript(1.0, *[float("inf")] * 4, 1e308, -1.0, float("nan"), END_OF_RUN)),
         ("minus-infinity", {RES: record(p, "2", odd) + record(p, "-1e400", odd)},
-         transcript(2.0, float("-inf"), END_OF_RUN), 0),
-        ("bad-elements", {TRI: break_elements}, transcript(1.0, 2.0, end, END_OF_RUN), 0),
+         transcript(2.0, float("-inf"), END_OF_RUN)),
+        ("bad-elements", {TRI: "".join(lines)}, transcript(1.0, 2.0, end, END_OF_RUN)),
         # An integer field scanned at "1.5" takes the 1 and leaves ".5": a node file shifts by
         # one field, an element file stops at the ".5".
-        ("fractions-for-integers", {GEO: lambda text: "1.5" + text[1:],
-                                    TRI: lambda text: text.replace("\n2 ", "\n2.5 ", 1)},
-         transcript(1.0, 2.0, end, END_OF_RUN), 0),
+        ("fractions-for-integers", {GEO: "1.5" + geo[1:], TRI: tri.replace("\n2 ", "\n2.5 ", 1)},
+         transcript(1.0, 2.0, end, END_OF_RUN)),
         # A last record cut after its time, inside its exponent: that record is drawn, the next
         # frame finds no time and shows it again.
         ("cut-in-exponent", {RES: valid[:valid.index(repr(end))] + "3.5e-"},
-         transcript(1.0, 2.0, 3.5, 3.5, END_OF_RUN), 0),
-        ("cut-after-sign", {RES: record(p, "1") + "-"}, transcript(1.0, 1.0, END_OF_RUN), 0),
+         transcript(1.0, 2.0, 3.5, 3.5, END_OF_RUN)),
+        ("cut-after-sign", {RES: record(p, "1") + "-"}, transcript(1.0, 1.0, END_OF_RUN)),
         ("cut-mid-record", {RES: record(p, "1") + cut[:cut.index("0.25") + 2]},
-         transcript(1.0, 2.0, 2.0, END_OF_RUN), 0),
-        ("cut-model", {GEO: lambda text: text[:len(text) // 2] + "3 0.00",
-                       TRI: lambda text: text[:len(text) // 2] + "\n9 1 2"},
-         transcript(1.0, 2.0, end, END_OF_RUN), 0),
+         transcript(1.0, 2.0, 2.0, END_OF_RUN)),
+        ("cut-model", {GEO: geo[:len(geo) // 2] + "3 0.00", TRI: tri[:len(tri) // 2] + "\n9 1 2"},
+         transcript(1.0, 2.0, end, END_OF_RUN)),
         # Single number tokens of a million characters: a time of 2 behind its leading zeros, a
         # displacement of 1e999999, a coordinate and an element index of 0.
         ("million-character-number", {
-            GEO: lambda text: "0 0." + "0" * MILLION + text[text.index(" 0 ") + 2:],
-            TRI: lambda text: "0 " + "0" * MILLION + text[len("0 0"):],
+            GEO: "0 0." + "0" * MILLION + geo[geo.index(" 0 ") + 2:],
+            TRI: "0 " + "0" * MILLION + tri[len("0 0"):],
             RES: "0" * MILLION + "2" + record(p, "", {2: ("1" + "0" * MILLION, "0")})
             + record(p, "3", {5: ("0." + "0" * MILLION + "1", "-0")}) + record(p, repr(end))},
-         transcript(2.0, 3.0, end, END_OF_RUN), 0),
+         transcript(2.0, 3.0, end, END_OF_RUN)),
         # A million-character line of many numbers in every file: the node and element files
         # hold a block on each frame, the result records never break their line.
-        ("million-character-line", {GEO: one_line, TRI: one_line,
+        ("million-character-line", {GEO: one_line(geo), TRI: one_line(tri),
                                     RES: chunk * line_records + record(p, repr(end))},
-         transcript(*[2.5] * line_records, end, END_OF_RUN), 0),
+         transcript(*[2.5] * line_records, end, END_OF_RUN)),
         # Separators of every kind, signs and points in odd places, exponents far beyond any
         # double, and hexadecimal, which stops at its "x" with the time 0.
         ("odd-numbers", {RES: "".join(record(p, t).replace(" ", sep, 3) for t, sep in (
             ("+2", "\r\n"), ("2.", "\t"), (".5", "\v"), ("-0", "\f"),
             ("1e-99999999999999999999", " "), ("4.9e-324", "\n\n"), ("5e0", "  "),
             ("1e99999999999999999999", "\r"), ("0x10", " ")))},
-         transcript(2.0, 2.0, 0.5, -0.0, 0.0, 0.0, 5.0, float("inf"), 0.0, 0.0, END_OF_RUN), 0),
+         transcript(2.0, 2.0, 0.5, -0.0, 0.0, 0.0, 5.0, float("inf"), 0.0, 0.0, END_OF_RUN)),
     ]
-
-
-def populate(directory, p, files):
-    harness.write_model(directory, p)
-    with open(os.path.join(directory, RES), "w") as f:
-        f.write(valid_result(p))
-    for name, content in files.items():
-        path = os.path.join(directory, name)
-        if callable(content):
-            with open(path) as f:
-                content = content(f.read())
-        if content is DIRECTORY or content is UNOPENABLE or content is PIPE:
-            if os.path.exists(path):
-                os.remove(path)
-            if content is DIRECTORY:
-                os.mkdir(path)
-            elif content is PIPE:
-                os.mkfifo(path)
-            else:
-                os.symlink(name, path)
-        elif isinstance(content, int):
-            os.chmod(path, content)
-        else:
-            with open(path, "wb") as f:
-                f.write(content.encode() if isinstance(content, str) else content)
+    return [(name, {GEO: geo, TRI: tri, RES: valid, **files}, expected)
+            for name, files, expected in inputs]
 
 
 def run(ctx):
-    p = ctx.profile
-    only = os.environ.get("MESHPLAY_BADFILES")  # one input's name, to look at it alone
-    fixed = [probe for probe in frame_probes(View(p), 0.0) if probe[0] in FIXED_PARTS]
-    for name, files, expected, unopened in corpus(p):
-        if only and name != only:
-            continue
+    for name, files, expected in corpus(ctx.profile):
         print("input %s" % name, flush=True)  # names the input a failure below belongs to
-        v = ctx.start(lambda d: populate(d, p, files), enter=False)
-        v.expect_output(CANNOT_OPEN * unopened + PROMPT)
+        v = ctx.start(files, enter=False)
+        v.expect_output((CANNOT_OPEN * 3 if name == "unreadable" else "") + PROMPT)
         v.send("\n")
         # One frame is drawn without input; only the silence after it tells whether it ended
         # the run, and so whether the left click starts a run of its own.
         head = v.wait_for("[s]\r") + v.settle(0.3)
-        v.expect_picture(fixed, name)
+        v.expect_picture(frame_probes(View(ctx.profile)), name)
         v.click(1)
         if expected is None:
             v.wait_for(END_OF_RUN)
@@ -182,9 +132,7 @@ def run(ctx):
         v.settle(0.3)
         v.click(2)
         v.wait_for("[s]\r")
-        v.key("q")
-        if v.wait_exit() != 0:
-            raise Failure("%s: q gave exit status %d" % (name, v.proc.returncode))
+        v.quit("q")
         v.stop()  # its files go now, and a sanitizer report fails here
 
 

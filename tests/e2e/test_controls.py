@@ -7,10 +7,6 @@ from harness import BLACK, END_OF_RUN, Failure, View, frame_probes, grid_probes,
 STEPS = 1500  # enough records that playback cannot reach the end while a button is being released
 
 
-def shown_as(ts):
-    return ["%.6f" % t for t in ts]
-
-
 def run(ctx):
     p = ctx.profile
     # Distinct times below T_END, then one just below it, the end record, and two records after
@@ -18,53 +14,59 @@ def run(ctx):
     ts = [i * (p.t_end - 1.0) / STEPS for i in range(STEPS)] + [p.t_end - 0.01, p.t_end + 0.5]
     v = ctx.start(ctx.files([(t, {}) for t in ts + [2.0, 3.0]]))
     v.expect_output(progress(ts[0]))
-    shown = [0]  # index of the record on screen
+    shown = 0  # index of the record on screen
 
-    def expect_steps(count, then="", stopped=False):
+    def steps(count, then="", stopped=False):
         """The next `count` records, one frame each, then `then`; with stopped=True, no frame
         after them. Running playback also draws the next records in order, so only the silence
         that follows tells a single step from playback that did not stop."""
-        v.expect_output("".join(progress(t) for t in ts[shown[0] + 1:shown[0] + 1 + count]) + then)
-        shown[0] += count
+        nonlocal shown
+        v.expect_output("".join(progress(t) for t in ts[shown + 1:shown + 1 + count]) + then)
+        shown += count
         if stopped:
-            expect_silence("after the frame of record %d" % shown[0])
+            silence("after the frame of record %d" % shown)
 
-    def expect_silence(when):
-        extra = v.settle()
-        if extra:
+    def silence(when):
+        if extra := v.settle():
             raise Failure("frames %s: %r" % (when, extra[:200]))
 
-    def picture(name, t=None, scale=0.03, nodes=True, elements=True):
+    def played(what, most=None):
+        """Frames until the console falls silent: the next records in order and no end of run;
+        with `most`, at least one and at most that many."""
+        nonlocal shown
+        got = v.settle()
+        n = len(times(got))
+        if (END_OF_RUN in got or times(got) != ["%.6f" % t for t in ts[shown + 1:shown + 1 + n]]
+                or most and not 1 <= n <= most):
+            raise Failure("%s: frames %r..." % (what, times(got)[:5]))
+        shown += n
+
+    def picture(name, scale=0.03, nodes=True, elements=True):
         view = View(p, scale=scale)
-        v.expect_picture(frame_probes(view, ts[shown[0]] if t is None else t)
-                         + grid_probes(view, nodes, elements), name)
+        v.expect_picture(frame_probes(view, ts[shown]) + grid_probes(view, nodes, elements), name)
 
     # Right button: plays while held, stops on release; the frames drawn stay consumed.
     v.act("mousedown", "3")
-    v.expect_output("".join(progress(t) for t in ts[1:4]))
+    steps(3)
     v.act("mouseup", "3")
-    got = v.settle()
-    played = times(got)
-    if END_OF_RUN in got or played != shown_as(ts[4:4 + len(played)]):
-        raise Failure("right button hold: frames %r..." % played[:5])
-    shown[0] = 3 + len(played)
+    played("right button hold")
 
     # The middle button draws exactly one frame while stopped.
     v.click(2)
-    expect_steps(1)
+    steps(1)
 
     # n and e hide the nodes and the triangles; each toggle is a redraw, so it takes a record.
     for key, nodes, elements in (("n", False, True), ("e", False, False), ("n", True, False),
                                  ("e", True, True)):
         v.key(key)
-        expect_steps(1)
+        steps(1)
         picture("toggled-" + key, nodes=nodes, elements=elements)
 
     # Upper-case letters do nothing: the one frame after them is the middle click's, the rewind
     # (R) did not happen, S twice did not start playback, N and E did not redraw, Q did not quit.
     # r twice before a redraw cancels itself.
     v.act("key", "Q", "N", "E", "R", "S", "S", "r", "r", "click", "2")
-    expect_steps(1, stopped=True)
+    steps(1, stopped=True)
     picture("upper-case")
 
     # Twelve presses of the down arrow take the scale from 0.03 to 0.06: half the picture. The up
@@ -80,11 +82,7 @@ def run(ctx):
                                       ("Up", 14, "zoomed-in", 0.0025),
                                       ("Down", 11, "zoomed-back-again", 0.03)):
         v.key(*[key] * presses)
-        got = v.settle()
-        played = times(got)
-        if not 1 <= len(played) <= presses or played != shown_as(ts[shown[0] + 1:][:len(played)]):
-            raise Failure("%d x %s: frames %r" % (presses, key, played))
-        shown[0] += len(played)
+        played("%d x %s" % (presses, key), presses)
         if scale > 0.01:
             picture(name, scale=scale)
         else:
@@ -97,34 +95,30 @@ def run(ctx):
     # r while stopped does nothing until the next redraw, which ends the run; then one more
     # redraw shows the first record again.
     v.key("r")
-    expect_silence("after r")
+    silence("after r")
     v.click(2)
-    v.expect_output(progress(ts[shown[0] + 1]) + END_OF_RUN + progress(ts[0]))
-    shown[0] = 0
+    v.expect_output(progress(ts[shown + 1]) + END_OF_RUN + progress(ts[0]))
+    shown = 0
     picture("rewound")
 
     # The first s after start-up only records the pause; the second plays; the third stops.
     v.key("s")
-    expect_silence("after the first s")
+    silence("after the first s")
     v.key("s")
-    expect_steps(3)
+    steps(3)
     v.key("s")
-    got = v.settle()
-    played = times(got)
-    if END_OF_RUN in got or played != shown_as(ts[shown[0] + 1:shown[0] + 1 + len(played)]):
-        raise Failure("s to play and stop: frames %r..." % played[:5])
-    shown[0] += len(played)
+    played("s to play and stop")
 
     # A left click plays on after its release up to the record in [T_END, T_END + 1), stops
     # there, and the records after it are never drawn; the end record stays on screen.
     v.click(1)
-    expect_steps(len(ts) - 1 - shown[0], END_OF_RUN)
+    steps(len(ts) - 1 - shown, END_OF_RUN)
     picture("end-of-run")
     # The result file was reopened: the next redraw shows the first record again.
     v.click(2)
     v.expect_output(progress(ts[0]))
-    shown[0] = 0
-    expect_silence("after the first record was shown again")
+    shown = 0
+    silence("after the first record was shown again")
     picture("restarted")
 
 
