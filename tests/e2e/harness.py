@@ -1,12 +1,9 @@
 """End-to-end harness: runs the real viewer under its own Xvfb in a fresh directory holding the
-input files a case writes, drives it with real X input (xdotool), and checks its console output
-and pixels of its window (xwd).
-
-CTest runs a case as `test_NAME.py PROFILE PROGRAM ARTIFACT_DIR`; the case calls main(run), and
-run(ctx) fails by raising Failure (or any exception). Every program it started is then stopped and
-a sanitizer report on its stderr fails the case too. Nothing sleeps for a fixed time: every wait
-polls the console or the screenshot until a condition holds, and fails at TIMEOUT.
-"""
+input files a case writes, drives it with real X input (xdotool) and checks its console output
+and pixels of its window (xwd). CTest runs a case as `test_NAME.py PROFILE PROGRAM ARTIFACT_DIR`;
+it calls main(run), and run(ctx) fails by raising an exception. Every program started is then
+stopped, and a sanitizer report on its stderr fails the case too. Every wait polls the console or
+the screenshot until a condition holds, and fails at TIMEOUT."""
 
 import math
 import os
@@ -151,13 +148,11 @@ class Shot:
 
     def near(self, x, y, colour, r=2):
         """Some pixel within r pixels of (x, y) has the colour: lines land a pixel either way."""
-        x, y = math.floor(x), math.floor(y)
         return self.rect(x - r, y - r, x + r, y + r, colour)
 
     def spot(self, x, y, colour=BLACK, r=2):
         """A 3 x 3 block of the colour within r pixels of (x, y): a 4-pixel node point, which
         one-pixel lines, even where several meet, do not make."""
-        x, y = math.floor(x), math.floor(y)
         return any(self.rect(x + i - 1, y + j - 1, x + i + 1, y + j + 1, colour, every=True)
                    for i in range(-r, r + 1) for j in range(-r, r + 1))
 
@@ -233,7 +228,7 @@ class Viewer:
     """One run of the program in a fresh working directory."""
 
     def __init__(self, ctx, files):
-        self.ctx, self.program = ctx, ctx.program
+        self.ctx = ctx
         self.dir = tempfile.mkdtemp(prefix="meshplay-e2e-")
         for name, content in files.items():
             path = os.path.join(self.dir, name)
@@ -248,11 +243,11 @@ class Viewer:
         env = dict(ctx.env, ASAN_OPTIONS=":".join(
             o for o in (os.environ.get("ASAN_OPTIONS"), "detect_leaks=0") if o))
         self._out, self._err = tempfile.TemporaryFile(), tempfile.TemporaryFile()
-        self.proc = subprocess.Popen([self.program], cwd=self.dir, env=env, stdin=subprocess.PIPE,
+        self.proc = subprocess.Popen([ctx.program], cwd=self.dir, env=env, stdin=subprocess.PIPE,
                                      stdout=self._out, stderr=self._err)
         self.seen = 0  # console offset up to which the case has checked the output
         # xdotool's (extended regular expression) pattern for exactly the program's path
-        self.title = "^" + re.sub(r"([][.*+?^$(){}|\\])", r"\\\1", self.program) + "$"
+        self.title = "^" + re.sub(r"([][.*+?^$(){}|\\])", r"\\\1", ctx.program) + "$"
         self._wid = None
 
     @property
@@ -262,9 +257,6 @@ class Viewer:
     @property
     def errors(self):
         return _text(self._err)
-
-    def sanitizer_report(self):
-        return any(mark in self.errors for mark in SANITIZER_MARKS)
 
     def wait_for(self, text, timeout=TIMEOUT):
         """Waits for text in the unchecked console output; returns and checks the output up to it."""
@@ -363,19 +355,16 @@ class Viewer:
 
     def quit(self, key):
         self.key(key)
-        try:
-            status = self.proc.wait(TIMEOUT)
-        except subprocess.TimeoutExpired:
-            raise Failure("%s did not end the program" % key)
-        if status != 0:
-            raise Failure("%s: exit status %d" % (key, status))
+        poll(lambda: self.proc.poll() is not None, what="%s to end the program" % key)
+        if self.proc.returncode != 0:
+            raise Failure("%s: exit status %d" % (key, self.proc.returncode))
 
     def stop(self):
         """Ends the program if it still runs and removes its files; fails on a sanitizer report."""
         if self.proc.poll() is None:
             end(self.proc)
         shutil.rmtree(self.dir, ignore_errors=True)
-        if self.sanitizer_report():
+        if any(mark in self.errors for mark in SANITIZER_MARKS):
             raise Failure("sanitizer report on stderr:\n" + self.errors)
 
 
@@ -435,17 +424,12 @@ class Context:
 
 
 def main(run):
-    profile, program = PROFILES[sys.argv[1]], os.path.abspath(sys.argv[2])
-    name = os.path.splitext(os.path.basename(sys.argv[0]))[0] + "-" + profile.name
-    ctx = Context(profile, program,
-                  sys.argv[3] if len(sys.argv) > 3 else os.path.join(tempfile.gettempdir(), name))
-    started, problems = time.monotonic(), []
+    ctx = Context(PROFILES[sys.argv[1]], os.path.abspath(sys.argv[2]), sys.argv[3])
+    problems = []
     try:
         run(ctx)
-    except Failure as e:
-        problems.append(str(e))
-    except Exception:
-        problems.append(traceback.format_exc())
+    except Exception as e:
+        problems.append(str(e) if isinstance(e, Failure) else traceback.format_exc())
     finally:
         problems += ctx.close()
     if problems:
@@ -453,6 +437,4 @@ def main(run):
                      for v in ctx.viewers if v.output]
     for p in problems:
         print("FAIL: " + p)
-    print("%s: %s in %.1f s"
-          % (name, "FAILED" if problems else "passed", time.monotonic() - started))
     sys.exit(1 if problems else 0)

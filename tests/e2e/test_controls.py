@@ -16,29 +16,23 @@ def run(ctx):
     v.expect_output(progress(ts[0]))
     shown = 0  # index of the record on screen
 
-    def steps(count, then="", stopped=False):
-        """The next `count` records, one frame each, then `then`; with stopped=True, no frame
-        after them. Running playback also draws the next records in order, so only the silence
-        that follows tells a single step from playback that did not stop."""
+    def frames(count):  # the console text of the next `count` records
+        return "".join(progress(t) for t in ts[shown + 1:shown + 1 + count])
+
+    def steps(count, then=""):
         nonlocal shown
-        v.expect_output("".join(progress(t) for t in ts[shown + 1:shown + 1 + count]) + then)
+        v.expect_output(frames(count) + then)
         shown += count
-        if stopped:
-            silence("after the frame of record %d" % shown)
 
-    def silence(when):
-        if extra := v.settle():
-            raise Failure("frames %s: %r" % (when, extra[:200]))
-
-    def played(what, most=None):
-        """Frames until the console falls silent: the next records in order and no end of run;
-        with `most`, at least one and at most that many."""
+    def played(what, least=0, most=STEPS):
+        """Waits for silence: the console shows `least` to `most` of the next records, one frame
+        each, and nothing else. Running playback also draws the next records in order, so only
+        the silence that follows tells a single step from playback that did not stop."""
         nonlocal shown
         got = v.settle()
         n = len(times(got))
-        if (END_OF_RUN in got or times(got) != ["%.6f" % t for t in ts[shown + 1:shown + 1 + n]]
-                or most and not 1 <= n <= most):
-            raise Failure("%s: frames %r..." % (what, times(got)[:5]))
+        if got != frames(n) or not least <= n <= most:
+            raise Failure("%s: console %r" % (what, got[:200]))
         shown += n
 
     def picture(name, scale=0.03, nodes=True, elements=True):
@@ -66,7 +60,8 @@ def run(ctx):
     # (R) did not happen, S twice did not start playback, N and E did not redraw, Q did not quit.
     # r twice before a redraw cancels itself.
     v.act("key", "Q", "N", "E", "R", "S", "S", "r", "r", "click", "2")
-    steps(1, stopped=True)
+    steps(1)
+    played("after upper-case letters", 0, 0)
     picture("upper-case")
 
     # Twelve presses of the down arrow take the scale from 0.03 to 0.06: half the picture. The up
@@ -82,7 +77,7 @@ def run(ctx):
                                       ("Up", 14, "zoomed-in", 0.0025),
                                       ("Down", 11, "zoomed-back-again", 0.03)):
         v.key(*[key] * presses)
-        played("%d x %s" % (presses, key), presses)
+        played("%d x %s" % (presses, key), 1, presses)
         if scale > 0.01:
             picture(name, scale=scale)
         else:
@@ -95,7 +90,7 @@ def run(ctx):
     # r while stopped does nothing until the next redraw, which ends the run; then one more
     # redraw shows the first record again.
     v.key("r")
-    silence("after r")
+    played("after r", 0, 0)
     v.click(2)
     v.expect_output(progress(ts[shown + 1]) + END_OF_RUN + progress(ts[0]))
     shown = 0
@@ -103,7 +98,7 @@ def run(ctx):
 
     # The first s after start-up only records the pause; the second plays; the third stops.
     v.key("s")
-    silence("after the first s")
+    played("after the first s", 0, 0)
     v.key("s")
     steps(3)
     v.key("s")
@@ -118,7 +113,7 @@ def run(ctx):
     v.click(2)
     v.expect_output(progress(ts[0]))
     shown = 0
-    silence("after the first record was shown again")
+    played("after the first record was shown again", 0, 0)
     picture("restarted")
 
 

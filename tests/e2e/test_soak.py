@@ -64,14 +64,6 @@ class Generator:
             return self.point() + ["mouseup", self.held.pop()]
         return self.point()
 
-    def finish(self):
-        """Releases every held button, shrinks the window (so that restoring its size is a change
-        that can be waited for) and stops playback with a right click."""
-        commands = [c for b in sorted(self.held) for c in ["mouseup", b]]
-        self.held.clear()
-        return commands + ["windowsize", self.wid, "1", "1", "mousemove", "--window", self.wid,
-                           "0", "0", "mousedown", "3", "mouseup", "3"]
-
 
 def replace_result(rng, directory, p):
     """Puts another valid or junk result file in place, or none; the program reads on from what
@@ -121,10 +113,13 @@ def run(ctx):
         # Let the program catch up, so that the next file change falls among its frames rather
         # than after all of them: runs end within a few dozen frames, so its console falls silent.
         v.settle(0.1)
-        if v.proc.poll() is not None or v.sanitizer_report():
+        if v.proc.poll() is not None or any(m in v.errors for m in harness.SANITIZER_MARKS):
             raise Failure("the program ended after %d events, status %s (result file %s): %s"
                           % (sent, v.proc.returncode, what, v.errors[-2000:]))
-    v.xdo(*gen.finish())
+    # Release every held button, shrink the window (so that restoring its size is a change that
+    # can be waited for) and stop playback with a right click.
+    v.xdo(*[c for b in sorted(gen.held) for c in ("mouseup", b)], "windowsize", gen.wid, "1", "1",
+          "mousemove", "--window", gen.wid, "0", "0", "mousedown", "3", "mouseup", "3")
     print("sent %d events, %d frames drawn" % (sent, len(harness.times(v.output))))
 
     # The window gets its size back; enough up-arrow presses take the scale to its floor, one step,
