@@ -66,7 +66,7 @@ class Profile:
         self.pairs = 4 * self.node_count + nx + 1
         self.hw, self.hh = nx * dx / 2.0, ny * dy / 2.0
         self.fw = self.hw + dx  # base line and progress frame half-width
-        self.y_label, self.y_top, self.y_bot = self.hh + 1.5 * dy, self.hh + 2 * dy, self.hh + 3 * dy
+        self.y_label, self.y_top, self.y_bot = (self.hh + k * dy for k in (1.5, 2, 3))
 
     def rest(self, i):
         return (i % (self.nx + 1)) * self.dx, (i // (self.nx + 1)) * self.dy
@@ -141,7 +141,7 @@ class Shot:
                    for k, c in zip(self.order, colour))
 
     def rect(self, x0, y0, x1, y1, colour, every=False):
-        """Whether some pixel (or every pixel) of the rectangle, corners included, has the colour."""
+        """Some (or every) pixel of the rectangle, corners included, has the colour."""
         x0, y0, x1, y1 = map(math.floor, (x0, y0, x1, y1))
         return (all if every else any)(self.matches(x, y, colour)
                                        for x in range(x0, x1 + 1) for y in range(y0, y1 + 1))
@@ -259,7 +259,7 @@ class Viewer:
         return _text(self._err)
 
     def wait_for(self, text, timeout=TIMEOUT):
-        """Waits for text in the unchecked console output; returns and checks the output up to it."""
+        """Waits for text in the unchecked console output; returns and checks output up to it."""
         def found():
             i = self.output.find(text, self.seen)
             return i >= 0 and i + len(text)
@@ -311,7 +311,8 @@ class Viewer:
     def window(self):
         """The program's window, found by its title: the path the program was started as."""
         if self._wid is None:
-            self._wid = self.xdo("search", "--sync", "--onlyvisible", "--name", self.title).split()[0]
+            found = self.xdo("search", "--sync", "--onlyvisible", "--name", self.title)
+            self._wid = found.split()[0]
         return self._wid
 
     def shot(self):

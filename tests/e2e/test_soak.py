@@ -21,11 +21,9 @@ BATCH = 200  # events per xdotool call: one call costs far more than the events 
 # on unchanged, Control turns [ and 3 into Escape. Caps Lock would turn later upper-case letters
 # into lower-case ones.
 LETTERS = list("abcdefghijklmnoprstuvwxyz")
-KEYS = (LETTERS * 3 + list("ABCDEFGHIJKLMNOPQRSTUVWXYZ") + list("0123456789")
-        + ["Up", "Down"] * 8 + ["Left", "Right", "Home", "End", "Page_Up", "Page_Down", "Insert",
-                                "Delete", "BackSpace", "Tab", "Return", "space", "comma", "period",
-                                "minus", "slash", "bracketright", "F1", "F5", "F12", "shift+Up",
-                                "ctrl+Down"]
+KEYS = (LETTERS * 3 + list("ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789") + ["Up", "Down"] * 8
+        + ("Left Right Home End Page_Up Page_Down Insert Delete BackSpace Tab Return space comma "
+           "period minus slash bracketright F1 F5 F12 shift+Up ctrl+Down").split()
         + ["ctrl+" + c for c in LETTERS] + ["alt+" + c for c in "nesr"])
 
 
