@@ -3,8 +3,8 @@
 
 An input is the three files joined by NUL bytes, then optionally a NUL and control bytes (see
 viewer_fuzzer.cpp). The profile constants are taken from the profile headers, so the valid grids
-stay valid when a profile changes. Files that do not start with "seed-" (regression cases kept
-from fuzzing runs) are left alone.
+stay valid when a profile changes. Other files are left alone: regression cases kept from fuzzing
+runs, and the coverage inputs (cov-*) that fuzz/merge_corpus.sh keeps.
 """
 import pathlib
 import random
