@@ -321,22 +321,19 @@ class Viewer:
     def expect_picture(self, probes, name, timeout=TIMEOUT):
         """Polls screenshots until every probe holds. On timeout, fails naming every probe that
         still does not hold and keeps the last shot as <name>.xwd among the case's artifacts."""
-        shot, bad = None, []
-
-        def all_hold():
-            nonlocal shot, bad
+        deadline = time.monotonic() + timeout
+        while True:
             shot = self.shot()
             bad = [d for d, fn in probes if not fn(shot)]
-            return not bad
-        try:
-            poll(all_hold, timeout, "picture %s" % name)
-        except Failure:
-            os.makedirs(self.ctx.artifacts, exist_ok=True)
-            path = os.path.join(self.ctx.artifacts, name + ".xwd")
-            with open(path, "wb") as f:
-                f.write(shot.xwd)
-            raise Failure("picture %s (saved as %s): %s" % (name, path, "; ".join(bad)))
-        return shot
+            if not bad:
+                return shot
+            if time.monotonic() > deadline:
+                os.makedirs(self.ctx.artifacts, exist_ok=True)
+                path = os.path.join(self.ctx.artifacts, name + ".xwd")
+                with open(path, "wb") as f:
+                    f.write(shot.xwd)
+                raise Failure("picture %s (saved as %s): %s" % (name, path, "; ".join(bad)))
+            time.sleep(0.02)
 
     def act(self, *commands):
         """Runs xdotool commands as real input after putting the pointer inside the window, all in
