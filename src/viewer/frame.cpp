@@ -31,9 +31,11 @@ inline float toFloat(double v) {
 }
 
 // Drawing coordinates of node i displaced by pair i of the record, grid centre at the origin.
+// Callers pass an index already known to lie in 0 ... NODE_COUNT - 1.
 inline void nodePoint(int i, const ResultRecord& record, double& x, double& y) {
-  x = (state.nodeTable[i].x + record.vectors[i][0] - HW) / state.viewScale;
-  y = (state.nodeTable[i].y + record.vectors[i][1] - HH) / state.viewScale;
+  const NodePosition& rest = state.nodeTable[static_cast<std::size_t>(i)];
+  x = (rest.x + record.vectors[i][0] - HW) / state.viewScale;
+  y = (rest.y + record.vectors[i][1] - HH) / state.viewScale;
 }
 
 void drawBaseLine() {
