@@ -6,6 +6,26 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+InputStream::~InputStream() {
+  closeStream(*this);
+}
+
+InputStream::InputStream(InputStream&& other) noexcept {
+  *this = static_cast<InputStream&&>(other);
+}
+
+InputStream& InputStream::operator=(InputStream&& other) noexcept {
+  if (this == &other) return *this;
+  closeStream(*this);
+  fd = other.fd;
+  atEnd = other.atEnd;
+  end = other.end - other.pos;
+  std::memcpy(buffer, other.buffer + other.pos, end);  // only the unread bytes matter
+  other.fd = -1;
+  closeStream(other);
+  return *this;
+}
+
 bool openStream(InputStream& s, const char* path) {
   closeStream(s);
   // Opened without blocking: a named pipe in a file's place with no writer would otherwise hold

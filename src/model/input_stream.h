@@ -9,12 +9,22 @@ inline constexpr std::size_t STREAM_BUFFER_SIZE = std::size_t{1} << 16;
 // A stream that never opened, or was closed, is "absent": it holds no data and is at its end, so
 // every scan on it fails without touching anything. The end is sticky, as it is for C streams: once
 // read() has reported the end of the file, nothing more is read until the stream is reopened.
+//
+// A stream owns its descriptor: it is closed when the stream goes away or is given another one.
+// Streams move but never copy, so no two of them can close the same descriptor.
 struct InputStream {
   int fd = -1;
   bool atEnd = true;
   std::size_t pos = 0;  // next unread byte in buffer
   std::size_t end = 0;  // one past the last valid byte in buffer
   char buffer[STREAM_BUFFER_SIZE] = {};
+
+  InputStream() = default;
+  ~InputStream();
+  InputStream(InputStream&& other) noexcept;
+  InputStream& operator=(InputStream&& other) noexcept;
+  InputStream(const InputStream&) = delete;
+  InputStream& operator=(const InputStream&) = delete;
 };
 
 // Opens path for reading; true on success. A stream that was open is closed first.
@@ -30,7 +40,8 @@ inline bool isOpen(const InputStream& s) {
   return s.fd >= 0;
 }
 
-// Makes at least `count` unread bytes available in the buffer, unless the file ends first;
-// `count` is at most STREAM_BUFFER_SIZE. Unread bytes are moved to the buffer's start when needed,
-// so a token that straddles two reads ends up contiguous.
+// Reads until at least `count` unread bytes are in the buffer, or the file ends; `count` is at
+// most STREAM_BUFFER_SIZE. Unread bytes are moved to the buffer's start first, so a field that
+// straddles two reads ends up contiguous. Each read() takes what the file has at the moment: on a
+// pipe, asking for one byte more than is buffered waits for no more than the writer has written.
 void fillStream(InputStream& s, std::size_t count);

@@ -1,4 +1,4 @@
-// The frame cycle: read, report, decide the end of the run, refresh the tables, draw.
+// The frame cycle: read, report, decide the end of the run, refresh the tables; then draw.
 #include "viewer/frame.h"
 
 #include <cfloat>
@@ -120,32 +120,46 @@ std::size_t formatLabel(double t, char* text) {
                                                            : LABEL_CAPACITY - 1;
 }
 
-void endOfRun(double t, bool timeValid) {
-  if (!runHasEnded(t, timeValid, state.rewindRequested == 1)) return;
-  glutIdleFunc(nullptr);
+ReplayStep endOfRun(double t, bool timeValid) {
+  ReplayStep step;
+  if (!runHasEnded(t, timeValid, state.rewindRequested == 1)) return step;
+  step.ended = true;
   closeStream(state.resultStream);
   printMessage(MSG_END_OF_RUN);
   if (!openStream(state.resultStream, "result.dat")) printMessage(MSG_CANNOT_OPEN);
   if (state.rewindRequested == 1) {
     state.rewindRequested = 0;
-    glutPostRedisplay();
+    step.rewound = true;
   }
+  return step;
 }
 
-void drawFrame() {
+ReplayStep advanceReplay() {
   ResultRecord& record = state.shownRecord;
   const bool timeValid = readResultRecord(state.resultStream, record);
   printProgress(record.time());
-  endOfRun(record.time(), timeValid);
+  ReplayStep step = endOfRun(record.time(), timeValid);
+  step.read = timeValid;
   // Read on every frame: a node or element file holding several blocks supplies the next one.
   readNodeBlock(state.nodeStream, state.nodeTable);
   readElementBlock(state.elementStream, state.elementTable);
+  return step;
+}
 
+void drawRecord(const ResultRecord& record) {
   glClear(GL_COLOR_BUFFER_BIT);
   drawBaseLine();
   if (state.showNodes == 1) drawNodes(record);
   if (state.showElements == 1) drawTriangles(record);
   drawLabel(record.time());
   drawProgressBar(record.time());
+}
+
+void drawFrame() {
+  const ReplayStep step = advanceReplay();
+  drawRecord(state.shownRecord);
   glutSwapBuffers();
+  // Both only take effect once this callback has returned, so doing them last changes nothing.
+  if (step.ended) glutIdleFunc(nullptr);  // playback stops at the end of every run
+  if (step.rewound) glutPostRedisplay();  // and after a rewind shows the first record at once
 }

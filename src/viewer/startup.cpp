@@ -36,26 +36,37 @@ void keepFreedMemoryForReuse() {
 
 }  // namespace
 
-int runViewer(int argc, char** argv) {
-  keepFreedMemoryForReuse();
+void openInputs() {
   openInput(state.resultStream, "result.dat");
   openInput(state.nodeStream, "geodata.dat");
   openInput(state.elementStream, "tridata.dat");
-  printMessage(MSG_PROMPT);
-  (void)std::getchar();  // Enter, or the end of input, lets the viewer start
+}
 
+void openWindow(int argc, char** argv) {
   glutInit(&argc, argv);
   glutInitDisplayMode(GLUT_RGB | GLUT_DOUBLE);
   glutInitWindowPosition(200, 50);
-  glutInitWindowSize(300, 300);
+  glutInitWindowSize(WINDOW_SIZE, WINDOW_SIZE);
   glutCreateWindow(argc > 0 && argv[0] != nullptr ? argv[0] : "meshplay");
   glutReshapeFunc(setProjection);
   initView();
+}
+
+void startViewer(int argc, char** argv) {
+  keepFreedMemoryForReuse();
+  openInputs();
+  printMessage(MSG_PROMPT);
+  (void)std::getchar();  // Enter, or the end of input, lets the viewer start
+  openWindow(argc, argv);
   glutDisplayFunc(drawFrame);
   glutMouseFunc(onMouse);
   glutKeyboardFunc(onKey);
   glutSpecialFunc(onSpecialKey);
   // No idle callback: playback starts stopped, with the first record shown.
+}
+
+int runViewer(int argc, char** argv) {
+  startViewer(argc, argv);
   glutMainLoop();
   return 0;
 }

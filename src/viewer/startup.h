@@ -1,8 +1,22 @@
 // Start-up, window and projection.
 #pragma once
 
-// Opens the input files, waits for Enter, creates the window, registers the callbacks and enters
-// the GLUT main loop, which does not come back.
+// The window's width and height in pixels when it opens.
+inline constexpr int WINDOW_SIZE = 300;
+
+// Opens "result.dat", "geodata.dat" and "tridata.dat" into the state's streams, in that order,
+// printing "file cannot open." for each one that fails; its stream stays absent.
+void openInputs();
+
+// Initialises GLUT with the command line, opens the double-buffered RGB window of WINDOW_SIZE at
+// (200, 50) titled argv[0], and sets the projection and the clear colour.
+void openWindow(int argc, char** argv);
+
+// All of start-up: the input files, the console prompt and the wait for Enter, the window, and the
+// callbacks. Playback starts stopped.
+void startViewer(int argc, char** argv);
+
+// startViewer, then the GLUT main loop, which does not come back.
 int runViewer(int argc, char** argv);
 
 // Reshape callback: one drawing unit is 100 pixels on both axes, the origin at the window centre.

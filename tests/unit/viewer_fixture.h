@@ -10,12 +10,9 @@
 #include "model/viewer_state.h"
 #include "stream_text.h"
 
+// The streams close themselves as the fresh state takes their place.
 inline void resetViewer() {
-  closeStream(state.resultStream);
-  closeStream(state.nodeStream);
-  closeStream(state.elementStream);
-  static const ViewerState fresh;
-  state = fresh;
+  state = ViewerState{};
   resetGl();
 }
 

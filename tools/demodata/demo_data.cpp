@@ -162,27 +162,33 @@ bool writeResults(std::FILE* f) {
   return true;
 }
 
-bool writeDemoData(const std::string& folder, std::string& error) {
-  struct File {
-    const char* name;
-    bool (*write)(std::FILE*);
-  };
-  const File files[] = {
-      {"geodata.dat", writeNodes}, {"tridata.dat", writeElements}, {"result.dat", writeResults}};
-  for (const File& file : files) {
-    const std::string path = folder + "/" + file.name;
-    std::unique_ptr<std::FILE, FileCloser> f(std::fopen(path.c_str(), "w"));
-    if (!f) {
-      error = path + ": " + std::strerror(errno);
-      return false;
-    }
-    const bool written = file.write(f.get());
-    if (!written || std::fclose(f.release()) != 0) {
-      error = path + ": write failed: " + std::strerror(errno);
-      return false;
-    }
+namespace {
+
+bool writeFile(const std::string& folder, const char* name, bool (*write)(std::FILE*),
+               std::string& error) {
+  const std::string path = folder + "/" + name;
+  std::unique_ptr<std::FILE, FileCloser> f(std::fopen(path.c_str(), "w"));
+  if (!f) {
+    error = path + ": " + std::strerror(errno);
+    return false;
+  }
+  const bool written = write(f.get());
+  if (!written || std::fclose(f.release()) != 0) {
+    error = path + ": write failed: " + std::strerror(errno);
+    return false;
   }
   return true;
+}
+
+}  // namespace
+
+bool writeGrid(const std::string& folder, std::string& error) {
+  return writeFile(folder, "geodata.dat", writeNodes, error) &&
+         writeFile(folder, "tridata.dat", writeElements, error);
+}
+
+bool writeDemoData(const std::string& folder, std::string& error) {
+  return writeGrid(folder, error) && writeFile(folder, "result.dat", writeResults, error);
 }
 
 }  // namespace demo

@@ -91,6 +91,11 @@ bool writeNodes(std::FILE* f);
 bool writeElements(std::FILE* f);
 bool writeResults(std::FILE* f);
 
+// Writes the rest grid's "geodata.dat" and "tridata.dat" into `folder`, which must exist: the one
+// writer of the grid for every program, test and benchmark that needs its files. On failure
+// returns false and puts the reason into `error`.
+bool writeGrid(const std::string& folder, std::string& error);
+
 // Writes "geodata.dat", "tridata.dat" and "result.dat" into `folder`, which must exist. On failure
 // returns false and puts the reason into `error`.
 bool writeDemoData(const std::string& folder, std::string& error);
