@@ -30,6 +30,7 @@
 #include "model/viewer_state.h"
 #include "reference_scanner.h"
 #include "viewer/frame.h"
+#include "viewer/replay.h"
 #include "viewer/input.h"
 
 // The fuzz targets link with -Wl,--wrap=read: every read() of the model code comes here first.

@@ -52,7 +52,7 @@ def wait_until(condition, timeout, what):
 class Player:
     def __init__(self, ctx, viewer, out_dir):
         self.ctx, self.v, self.out_dir = ctx, viewer, out_dir
-        self.name = os.path.basename(ctx.program)
+        self.name = ctx.name
         self.rewinds = 0
         self.saved = []
 
@@ -135,7 +135,7 @@ def main():
         sys.exit("headless: %s missing in %s" % (", ".join(missing), data_dir))
     os.makedirs(out_dir, exist_ok=True)
     started = time.monotonic()
-    ctx = harness.Context(None, program, out_dir)
+    ctx = harness.Context({"program": program}, out_dir)
     problems = []
     try:
         play(ctx, data_dir, out_dir, times)

@@ -9,7 +9,8 @@ cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 jobs=$(nproc)
 
-cmake -S . -B build/release -DMESHPLAY_WERROR=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake -S . -B build/release -DMESHPLAY_WERROR=ON -DMESHPLAY_TESTS=ON -DMESHPLAY_BENCH=ON \
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build/release -j "$jobs"
 ctest --test-dir build/release --output-on-failure -j "$jobs"
 
@@ -20,7 +21,8 @@ for corpus in fuzz/corpus/*/; do
 done
 
 # The sanitizer run comes last, so that its summary closes the output.
-cmake -S . -B build/sanitize -DMESHPLAY_WERROR=ON -DMESHPLAY_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
+cmake -S . -B build/sanitize -DMESHPLAY_WERROR=ON -DMESHPLAY_SANITIZE=ON -DMESHPLAY_TESTS=ON \
+  -DCMAKE_BUILD_TYPE=Debug
 cmake --build build/sanitize -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build/sanitize --output-on-failure -j "$jobs"

@@ -1,4 +1,4 @@
-// The frame cycle: read, report, decide the end of the run, refresh the tables; then draw.
+// The frame cycle's picture: the record drawn, and the display callback that steps and draws.
 #include "viewer/frame.h"
 
 #include <cfloat>
@@ -8,9 +8,8 @@
 
 #include <GL/glut.h>
 
-#include "model/readers.h"
 #include "model/viewer_state.h"
-#include "viewer/console.h"
+#include "viewer/replay.h"
 
 namespace {
 
@@ -102,13 +101,6 @@ void drawProgressBar(double t) {
 
 }  // namespace
 
-bool runHasEnded(double t, bool timeValid, bool rewindRequested) {
-  if (!timeValid || std::isnan(t) || t < -1.0) return true;
-  // Compared in double precision: converting a time such as 1e300 to an integer is undefined.
-  if (std::trunc(t) == static_cast<double>(T_END)) return true;
-  return rewindRequested;
-}
-
 double progressFillEdge(double t) {
   return -(1.0 - t / THALF) * FW;
 }
@@ -118,32 +110,6 @@ std::size_t formatLabel(double t, char* text) {
   if (length < 0) return 0;
   return static_cast<std::size_t>(length) < LABEL_CAPACITY ? static_cast<std::size_t>(length)
                                                            : LABEL_CAPACITY - 1;
-}
-
-ReplayStep endOfRun(double t, bool timeValid) {
-  ReplayStep step;
-  if (!runHasEnded(t, timeValid, state.rewindRequested == 1)) return step;
-  step.ended = true;
-  closeStream(state.resultStream);
-  printMessage(MSG_END_OF_RUN);
-  if (!openStream(state.resultStream, "result.dat")) printMessage(MSG_CANNOT_OPEN);
-  if (state.rewindRequested == 1) {
-    state.rewindRequested = 0;
-    step.rewound = true;
-  }
-  return step;
-}
-
-ReplayStep advanceReplay() {
-  ResultRecord& record = state.shownRecord;
-  const bool timeValid = readResultRecord(state.resultStream, record);
-  printProgress(record.time());
-  ReplayStep step = endOfRun(record.time(), timeValid);
-  step.read = timeValid;
-  // Read on every frame: a node or element file holding several blocks supplies the next one.
-  readNodeBlock(state.nodeStream, state.nodeTable);
-  readElementBlock(state.elementStream, state.elementTable);
-  return step;
 }
 
 void drawRecord(const ResultRecord& record) {

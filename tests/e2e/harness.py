@@ -5,6 +5,7 @@ it calls main(run), and run(ctx) fails by raising an exception. Every program st
 stopped, and a sanitizer report on its stderr fails the case too. Every wait polls the console or
 the screenshot until a condition holds, and fails at TIMEOUT."""
 
+import json
 import math
 import os
 import re
@@ -56,27 +57,24 @@ def end(proc):
 
 
 class Profile:
-    """Build-time constants of one program and where its picture lands in the window."""
+    """Build-time constants of one program (its <program>.json, written by the build) and where its
+    picture lands in the window."""
 
-    def __init__(self, name, nx, ny, dx, dy, header_values, t_end):
-        self.name, self.nx, self.ny, self.dx, self.dy = name, nx, ny, dx, dy
-        self.header_values, self.t_end = header_values, t_end
-        self.node_count = (nx + 1) * (ny + 1)
-        # Value pairs of a record after its header: node displacements first, the base's last.
-        self.pairs = 4 * self.node_count + nx + 1
-        self.hw, self.hh = nx * dx / 2.0, ny * dy / 2.0
-        self.fw = self.hw + dx  # base line and progress frame half-width
-        self.y_label, self.y_top, self.y_bot = (self.hh + k * dy for k in (1.5, 2, 3))
+    def __init__(self, d):
+        self.nx, self.ny, self.dx, self.dy = d["NX"], d["NY"], d["DX"], d["DY"]
+        self.header_values, self.t_end = d["HEADER_VALUES"], d["T_END"]
+        self.node_count = d["NODE_COUNT"]
+        # Value pairs of a record after its header: node vectors first, the base's last.
+        self.pairs = d["VECTOR_PAIRS"] + d["BASE_PAIRS"]
+        self.hw, self.hh = self.nx * self.dx / 2.0, self.ny * self.dy / 2.0
+        self.fw = self.hw + self.dx  # base line and progress frame half-width
+        self.y_label, self.y_top, self.y_bot = (self.hh + k * self.dy for k in (1.5, 2, 3))
 
     def rest(self, i):
         return (i % (self.nx + 1)) * self.dx, (i // (self.nx + 1)) * self.dy
 
     def corner(self, cx, cy):
         return cy * (self.nx + 1) + cx
-
-
-PROFILES = {"a": Profile("a", 10, 6, 0.005, 0.005, 1, 15),
-            "b": Profile("b", 30, 12, 0.0025, 0.0025, 2, 10)}
 
 
 class View:
@@ -92,17 +90,6 @@ class View:
     def node(self, i, dx=0.0, dy=0.0):
         x, y = self.p.rest(i)
         return self.px(x + dx - self.p.hw, y + dy - self.p.hh)
-
-
-def model_files(p):
-    """geodata.dat and tridata.dat of the regular grid, each cell split in two triangles."""
-    geo = "".join("%d %g %g\n" % ((i,) + p.rest(i)) for i in range(p.node_count))
-    k = p.corner
-    cells = [(k(x, y), k(x + 1, y), k(x, y + 1), k(x + 1, y + 1))
-             for y in range(p.ny) for x in range(p.nx)]
-    tri = "".join("%d %d %d %d\n%d %d %d %d\n" % (2 * n, a, b, d, 2 * n + 1, a, d, c)
-                  for n, (a, b, c, d) in enumerate(cells))
-    return {GEO: geo, TRI: tri}
 
 
 def record(p, t, moves=None, fill="0"):
@@ -369,9 +356,14 @@ class Viewer:
 class Context:
     """What a case gets: its profile, the program, a private X server, and starting of viewers."""
 
-    def __init__(self, profile, program, artifacts):
-        self.profile, self.program, self.artifacts = profile, program, artifacts
+    def __init__(self, description, artifacts):
+        """description: the program's <program>.json from the build, or just {"program": path}."""
+        self.tools = description or {}
+        self.profile = Profile(self.tools) if "NX" in self.tools else None
+        self.program, self.artifacts = self.tools.get("program"), artifacts
+        self.name = os.path.basename(self.program or "")
         self.viewers = []
+        self._model = None
         # Xvfb picks a free display number itself and reports it.
         r, w = os.pipe()
         self.xvfb = subprocess.Popen(
@@ -407,8 +399,20 @@ class Context:
             raise Failure("%s failed: %s" % (" ".join(command)[:300], r.stderr.decode().strip()))
         return r.stdout
 
+    def model_files(self):
+        """geodata.dat and tridata.dat of the grid, as the demo generator writes them."""
+        if self._model is None:
+            folder = tempfile.mkdtemp(prefix="meshplay-e2e-grid-")
+            subprocess.run([self.tools["demodata"], folder], check=True, stdout=subprocess.DEVNULL)
+            self._model = {}
+            for name in (GEO, TRI):
+                with open(os.path.join(folder, name)) as f:
+                    self._model[name] = f.read()
+            shutil.rmtree(folder)
+        return dict(self._model)
+
     def files(self, records):
-        return dict(model_files(self.profile), **{RES: results(self.profile, records)})
+        return dict(self.model_files(), **{RES: results(self.profile, records)})
 
     def close(self):
         problems = []
@@ -422,7 +426,8 @@ class Context:
 
 
 def main(run):
-    ctx = Context(PROFILES[sys.argv[1]], os.path.abspath(sys.argv[2]), sys.argv[3])
+    with open(sys.argv[1]) as f:
+        ctx = Context(json.load(f), sys.argv[2])
     problems = []
     try:
         run(ctx)

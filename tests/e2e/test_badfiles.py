@@ -48,11 +48,12 @@ def write_big(path, p, width):
             f.write(line)
 
 
-def corpus(p):
+def corpus(ctx):
     """(name, {file: content}, console from Enter to the end of the first run after the left
     click, or None). Content is as for ctx.start; files not named are valid: the grid, and three
     records."""
-    geo, tri = harness.model_files(p).values()
+    p = ctx.profile
+    geo, tri = ctx.model_files().values()
     end = float(p.t_end)
     valid = record(p, "1", {1: ("0.001", "0.002")}) + record(p, "2") + record(p, repr(end))
     junk = random.Random(1).randbytes(100000)
@@ -110,7 +111,7 @@ def corpus(p):
         # Single number tokens of a million characters: a time of 2 behind its leading zeros, a
         # displacement of 1e999999, a coordinate and an element index of 0.
         ("million-character-number", {
-            GEO: "0 0." + "0" * MILLION + geo[geo.index(" 0 ") + 2:],
+            GEO: "0 0." + "0" * MILLION + geo[geo.index(" ", 2):],
             TRI: "0 " + "0" * MILLION + tri[len("0 0"):],
             RES: "0" * MILLION + "2" + record(p, "", {2: ("1" + "0" * MILLION, "0")})
             + record(p, "3", {5: ("0." + "0" * MILLION + "1", "-0")}) + record(p, repr(end))},
@@ -138,7 +139,7 @@ def corpus(p):
 
 def run(ctx):
     peaks = {}
-    for name, files, expected in corpus(ctx.profile):
+    for name, files, expected in corpus(ctx):
         print("input %s" % name, flush=True)  # names the input a failure below belongs to
         v = ctx.start(files, enter=False)
         v.expect_output((CANNOT_OPEN * 3 if name == "unreadable" else "") + PROMPT)

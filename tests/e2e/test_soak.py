@@ -96,7 +96,7 @@ def replace_result(rng, directory, p):
 def run(ctx):
     p = ctx.profile
     print("soak seed %d, %d events (MESHPLAY_SOAK_SEED, MESHPLAY_SOAK_EVENTS)" % (SEED, EVENTS))
-    rng = random.Random("%d-%s" % (SEED, p.name))
+    rng = random.Random("%d-%s" % (SEED, ctx.name))
     v = ctx.start(ctx.files([(i * p.t_end / 50, {}) for i in range(60)]))
     gen = Generator(rng, v.window())
     sent = 0

@@ -43,7 +43,7 @@ def run(ctx):
     v.quit("Escape")
 
     node = p.node_count - 1  # the top-right corner, moved up and right into empty space
-    move = (4 * p.dx / 3, 1.8 * p.dy) if p.name == "a" else (1.2 * p.dx, 3.6 * p.dy)
+    move = (4 * p.dx / 3, 1.8 * p.dy) if p.nx == 10 else (1.2 * p.dx, 3.6 * p.dy)
     first, later = p.t_end / 2.0, p.t_end / 4.0
     records = [(t, {node: move}) for t in (first, later, later, later)]
 

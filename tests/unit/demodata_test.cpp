@@ -16,6 +16,7 @@
 #include "model/scanner.h"
 #include "stream_text.h"
 #include "viewer/frame.h"
+#include "viewer/replay.h"
 
 namespace {
 

@@ -9,6 +9,7 @@
 
 #include "model/readers.h"
 #include "viewer/frame.h"
+#include "viewer/replay.h"
 #include "viewer/input.h"
 #include "viewer_fixture.h"
 
