@@ -120,6 +120,11 @@ class Shot:
         # Pixels are 0x00RRGGBB words in the server's byte order.
         self.order = (2, 1, 0) if fields[7] == 0 else (1, 2, 3)
 
+    def pixel(self, x, y):
+        """(r, g, b) of pixel (x, y), counted from the top-left corner."""
+        at = y * self.line + 4 * x
+        return tuple(self.data[at + k] for k in self.order)
+
     def matches(self, x, y, colour, tol=48):
         x, y = math.floor(x), math.floor(y)
         if not (0 <= x < self.width and 0 <= y < self.height):
