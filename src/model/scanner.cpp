@@ -1,5 +1,6 @@
-// The number scanner: a fast path that converts in place in the stream's buffer, and a slow path
-// for the rare field so long that it runs past the buffered data.
+// The number scanner. A field is made contiguous in the stream's buffer and converted by one call
+// of fast_float (reals) or std::from_chars (integers); only a number longer than the whole buffer
+// takes the slow path, which streams it into a short text of the same value for the same call.
 #include "model/scanner.h"
 
 #include <algorithm>
@@ -12,9 +13,9 @@
 
 namespace {
 
-// Bytes made available from the start of each field, so that every ordinary number (and the
-// exponent, sign or word that decides where it ends) lies contiguously in the buffer.
-constexpr std::size_t LOOKAHEAD = 64;
+// Beyond the point where a conversion stopped, at most this many bytes can still change where it
+// stops: "inf" may become "infinity", "1e" may become "1e+5".
+constexpr std::ptrdiff_t DECIDING_BYTES = 8;
 
 inline bool isSpace(char c) {
   return c == ' ' || (c >= '\t' && c <= '\r');
@@ -22,265 +23,185 @@ inline bool isSpace(char c) {
 inline bool isDigit(int c) {
   return c >= '0' && c <= '9';
 }
-inline int lower(char c) {
-  return (c >= 'A' && c <= 'Z') ? c - 'A' + 'a' : c;
-}
-inline bool isLetter(char c) {
-  return lower(c) >= 'a' && lower(c) <= 'z';
-}
 
-// Skips white space and makes LOOKAHEAD bytes available; false when the data have ended.
-bool startField(InputStream& s) {
+// Skips white space before a field, reading more as needed; false when the data have ended.
+inline bool skipSpace(InputStream& s) {
   for (;;) {
     while (s.pos < s.end && isSpace(s.buffer[s.pos])) ++s.pos;
-    if (s.pos < s.end) break;
+    if (s.pos < s.end) return true;
     if (s.atEnd) return false;
     fillStream(s, 1);
   }
-  // Checked here, not only in fillStream: nearly every field finds its lookahead already there.
-  if (s.end - s.pos < LOOKAHEAD && !s.atEnd) fillStream(s, LOOKAHEAD);
+}
+
+// A field is complete once white space follows it in the buffer, or the data have ended: then a
+// conversion of the buffered bytes is final. Otherwise the buffered bytes end inside the field.
+// The number's own text holds no white space, so the search starts where the conversion stopped,
+// which is nearly always at the white space itself.
+inline bool fieldIsComplete(const InputStream& s, const char* stop) {
+  const char* last = s.buffer + s.end;
+  if (stop < last && isSpace(*stop)) return true;
+  return s.atEnd || std::find_if(stop, last, isSpace) != last;
+}
+
+// Reads more of a field that the buffered bytes end inside; false when the buffer is full of it.
+// Reads only as much as the file has at the moment: a writer that pauses after a complete field
+// never holds up its conversion.
+bool extendField(InputStream& s) {
+  if (s.end - s.pos >= STREAM_BUFFER_SIZE) return false;
+  fillStream(s, s.end - s.pos + 1);
   return true;
 }
 
-// The next byte, refilling as needed, or -1 at the end of the data.
-inline int peekChar(InputStream& s) {
+struct Conversion {
+  bool ok = false;
+  const char* stop = nullptr;  // one past the number's text; where it started on failure
+};
+
+// The longest prefix of [first, last) that is a decimal real, or one of the words.
+Conversion convertReal(const char* first, const char* last, double& value) {
+  const char* p = first;
+  // The library takes a leading '-' only; after a '+' no second sign may follow.
+  if (*p == '+' && ++p < last && (*p == '-' || *p == '+')) return {false, first};
+  if (p == last) return {false, first};
+  const fast_float::from_chars_result r = fast_float::from_chars(p, last, value);
+  if (r.ec == std::errc::invalid_argument) return {false, first};
+  // The library also takes "nan(chars)"; the scanner reads the word and leaves the rest.
+  if (std::isnan(value)) return {true, p + (*p == '-' ? 4 : 3)};
+  return {true, r.ptr};
+}
+
+// The longest prefix that is a decimal integer; beyond 32 bits the value saturates.
+Conversion convertInt(const char* first, const char* last, std::int32_t& value) {
+  const bool negative = *first == '-';
+  const char* digits = (*first == '+' || negative) ? first + 1 : first;
+  if (digits == last || !isDigit(*digits)) return {false, first};
+  const std::from_chars_result r = std::from_chars(negative ? first : digits, last, value);
+  if (r.ec == std::errc::result_out_of_range) {
+    value = negative ? std::numeric_limits<std::int32_t>::min()
+                     : std::numeric_limits<std::int32_t>::max();
+  }
+  return {true, r.ptr};
+}
+
+// The next byte, reading more as needed, or -1 at the end of the data.
+int peekChar(InputStream& s) {
   if (s.pos == s.end) fillStream(s, 1);
   return s.pos < s.end ? static_cast<unsigned char>(s.buffer[s.pos]) : -1;
 }
 
-// "inf", "infinity" or "nan" after an optional sign that is `offset` bytes long.
-bool scanWord(InputStream& s, std::size_t offset, bool negative, double& out) {
-  const char* p = s.buffer + s.pos + offset;
-  const std::size_t available = s.end - s.pos - offset;
-  auto matches = [&](const char* word, std::size_t length) {
-    if (available < length) return false;
-    for (std::size_t i = 0; i < length; ++i) {
-      if (lower(p[i]) != word[i]) return false;
-    }
-    return true;
-  };
-  double value;
-  std::size_t length;
-  if (matches("infinity", 8)) {
-    value = std::numeric_limits<double>::infinity();
-    length = 8;
-  } else if (matches("inf", 3)) {
-    value = std::numeric_limits<double>::infinity();
-    length = 3;
-  } else if (matches("nan", 3)) {
-    value = std::numeric_limits<double>::quiet_NaN();
-    length = 3;
-  } else {
-    return false;
-  }
-  out = std::copysign(value, negative ? -1.0 : 1.0);
-  s.pos += offset + length;
-  return true;
-}
+// 767 significant digits decide the rounding of any double; a digit beyond those matters only by
+// being non-zero, which one more '1' stands for. An integer of more than ten digits saturates.
+constexpr int KEEP_REAL_DIGITS = 780;
+constexpr int KEEP_INT_DIGITS = 11;
+constexpr long long EXPONENT_LIMIT = 100000;  // beyond it any digits give infinity or zero
+constexpr std::size_t SHORT_TEXT_SIZE = KEEP_REAL_DIGITS + 16;
 
-// A decimal real whose text reaches the end of the buffered data, which only a field longer than
-// LOOKAHEAD can do. It is read one byte at a time into a canonical form 0.DDD...eE that keeps the
-// significant digits which can decide the rounding, then converted. The caller has checked that the
-// text starts a valid number, so this path cannot fail.
-bool scanLongReal(InputStream& s, double& out) {
-  // 767 significant digits decide any double's rounding; digits beyond those kept only matter by
-  // being non-zero, which one trailing '1' stands for.
-  constexpr int KEEP = 780;
-  constexpr long long EXPONENT_LIMIT = 1000000000000000LL;  // far beyond any double, no overflow
-  char text[KEEP + 40];
-  char* digits = text + 3;  // after "-0."
-  int kept = 0;
-  bool dropped = false;
-  long long exponent = 0;  // value = 0.DDD... x 10^exponent
-  auto addToExponent = [&](long long d) {
-    exponent = std::clamp(exponent + d, -EXPONENT_LIMIT, EXPONENT_LIMIT);
-  };
-  auto keep = [&](int c) {
-    if (kept < KEEP) {
-      digits[kept++] = static_cast<char>(c);
-    } else if (c != '0') {
-      dropped = true;
-    }
-  };
-
-  bool negative = false;
+// The slow path, for a number whose text is longer than the buffer. The caller has found that the
+// text starts a valid number. It is consumed byte by byte and written to `text` in a short form of
+// the same value: the sign, the significant digits as an integer, and for a real an "e" and the
+// decimal exponent that places them. Returns the short text's length.
+std::size_t shortenLongNumber(InputStream& s, bool real, char (&text)[SHORT_TEXT_SIZE]) {
+  const int keep = real ? KEEP_REAL_DIGITS : KEEP_INT_DIGITS;
+  std::size_t n = 0;
   int c = peekChar(s);
   if (c == '+' || c == '-') {
-    negative = c == '-';
+    if (c == '-') text[n++] = '-';
     ++s.pos;
   }
-  while (isDigit(c = peekChar(s))) {
+  int kept = 0;
+  bool dropped = false;
+  long long exponent = 0;  // the value is the kept digits times 10^exponent
+  auto digit = [&](bool fraction) {
     ++s.pos;
-    if (kept == 0 && c == '0') continue;
-    keep(c);
-    addToExponent(1);
-  }
-  if (c == '.') {
-    ++s.pos;
-    while (isDigit(c = peekChar(s))) {
-      ++s.pos;
-      if (kept == 0 && c == '0') {
-        addToExponent(-1);
-        continue;
-      }
-      keep(c);
+    if (kept == 0 && c == '0') {
+      exponent -= fraction ? 1 : 0;
+    } else if (kept < keep) {
+      text[n++] = static_cast<char>(c);
+      ++kept;
+      exponent -= fraction ? 1 : 0;
+    } else {
+      exponent += fraction ? 0 : 1;
+      dropped = dropped || c != '0';
     }
+  };
+  while (isDigit(c = peekChar(s))) digit(false);
+  if (real && c == '.') {
+    ++s.pos;
+    while (isDigit(c = peekChar(s))) digit(true);
   }
-  if (c == 'e' || c == 'E') {
-    fillStream(s, 3);
-    const char* p = s.buffer + s.pos;
-    const std::size_t available = s.end - s.pos;
-    std::size_t i = 1;
-    bool exponentNegative = false;
-    if (i < available && (p[i] == '+' || p[i] == '-')) exponentNegative = p[i++] == '-';
-    if (i < available && isDigit(p[i])) {
-      s.pos += i;
+  if (real && (c == 'e' || c == 'E')) {
+    fillStream(s, 3);  // "e", a sign, a digit: an exponent only if a digit follows
+    const char* p = s.buffer + s.pos + 1;
+    const char* last = s.buffer + s.end;
+    const bool negative = p < last && *p == '-';
+    if (p < last && (*p == '+' || *p == '-')) ++p;
+    if (p < last && isDigit(*p)) {
+      s.pos = static_cast<std::size_t>(p - s.buffer);
       long long e = 0;
       while (isDigit(c = peekChar(s))) {
         ++s.pos;
-        if (e < EXPONENT_LIMIT) e = e * 10 + (c - '0');
+        e = std::min(e * 10 + (c - '0'), EXPONENT_LIMIT * 10);
       }
-      addToExponent(exponentNegative ? -e : e);
+      exponent += negative ? -e : e;
     }
   }
-
-  if (kept == 0) {
-    out = negative ? -0.0 : 0.0;
-    return true;
+  if (kept == 0) text[n++] = '0';
+  if (dropped) {
+    text[n++] = '1';
+    --exponent;
   }
-  if (dropped) digits[kept++] = '1';
-  char* first = text + (negative ? 0 : 1);
-  text[0] = '-';
-  text[1] = '0';
-  text[2] = '.';
-  char* cursor = digits + kept;
-  *cursor++ = 'e';
-  // Beyond this the value is infinity or zero whatever the digits are.
-  const long long written = std::clamp(exponent, -100000LL, 100000LL);
-  cursor = std::to_chars(cursor, text + sizeof text, written).ptr;
-  double value = 0.0;
-  fast_float::from_chars(first, cursor, value);
-  out = value;
-  return true;
-}
-
-// The powers of ten that a double holds exactly.
-constexpr double EXACT_POWERS_OF_TEN[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                          1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
-                                          1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
-constexpr std::uint64_t EXACT_MANTISSA_LIMIT = std::uint64_t{1} << 53;
-
-// The form a simulation writes ("-1.234567e-03"): at most 19 digits, an exponent of at most three
-// digits, and a value that follows from one multiplication or division of two exactly represented
-// doubles, the mantissa below 2^53 and the power of ten at most 10^22 (Clinger's fast path): the
-// single rounding of that operation is the correctly rounded result. Nearly every value of a
-// result file takes this path, which costs a fraction of the general converter's. Anything else,
-// including a number that ends within reach of the buffered data's end, returns false and is left
-// to the general path. On success `stop` is where the number ends.
-inline bool scanPlainReal(const char* first, const char* last, bool atEnd, double& out,
-                          const char*& stop) {
-  const char* p = first;
-  const bool negative = *p == '-';
-  if (*p == '-' || *p == '+') ++p;
-  std::uint64_t mantissa = 0;
-  int digits = 0;
-  int scale = 0;
-  while (p < last && isDigit(*p)) {
-    mantissa = mantissa * 10 + static_cast<std::uint64_t>(*p - '0');
-    ++digits;
-    ++p;
+  if (real) {
+    text[n++] = 'e';
+    const long long written = std::clamp(exponent, -EXPONENT_LIMIT, EXPONENT_LIMIT);
+    n = static_cast<std::size_t>(std::to_chars(text + n, text + SHORT_TEXT_SIZE, written).ptr -
+                                 text);
   }
-  if (p < last && *p == '.') {
-    ++p;
-    while (p < last && isDigit(*p)) {
-      mantissa = mantissa * 10 + static_cast<std::uint64_t>(*p - '0');
-      ++digits;
-      --scale;
-      ++p;
-    }
-  }
-  if (digits == 0 || digits > 19) return false;
-  if (p < last && (*p == 'e' || *p == 'E')) {
-    const char* q = p + 1;
-    bool exponentNegative = false;
-    if (q < last && (*q == '+' || *q == '-')) exponentNegative = *q++ == '-';
-    if (q < last && isDigit(*q)) {
-      int exponent = 0;
-      int exponentDigits = 0;
-      while (q < last && isDigit(*q)) {
-        exponent = exponent * 10 + (*q - '0');
-        ++q;
-        if (++exponentDigits > 3) return false;
-      }
-      scale += exponentNegative ? -exponent : exponent;
-      p = q;
-    }
-  }
-  if (!atEnd && last - p <= 2) return false;
-  if (mantissa > EXACT_MANTISSA_LIMIT || scale < -22 || scale > 22) {
-    if (mantissa != 0) return false;
-    scale = 0;
-  }
-  const double m = static_cast<double>(mantissa);
-  const double value = scale < 0 ? m / EXACT_POWERS_OF_TEN[-scale] : m * EXACT_POWERS_OF_TEN[scale];
-  out = negative ? -value : value;
-  stop = p;
-  return true;
+  return n;
 }
 
 }  // namespace
 
 bool scanInt(InputStream& s, std::int32_t& out) {
-  if (!startField(s)) return false;
-  const char* p = s.buffer + s.pos;
-  const std::size_t available = s.end - s.pos;
-  std::size_t i = 0;
-  const bool negative = p[0] == '-';
-  if (p[0] == '+' || p[0] == '-') i = 1;
-  if (i >= available || !isDigit(p[i])) return false;
-  s.pos += i;
-  // Accumulates only while within reach of the 32-bit range, so it cannot overflow.
-  constexpr std::int64_t BEYOND = std::int64_t{std::numeric_limits<std::int32_t>::max()} + 1;
-  std::int64_t magnitude = 0;
-  int c;
-  while (isDigit(c = peekChar(s))) {
-    ++s.pos;
-    if (magnitude <= BEYOND) magnitude = magnitude * 10 + (c - '0');
+  if (!skipSpace(s)) return false;
+  for (;;) {
+    std::int32_t value = 0;
+    const char* last = s.buffer + s.end;
+    const Conversion c = convertInt(s.buffer + s.pos, last, value);
+    if (!fieldIsComplete(s, c.stop)) {
+      if (extendField(s)) continue;
+      if (c.ok && c.stop == last) {  // digits up to the end of a full buffer
+        char text[SHORT_TEXT_SIZE];
+        const std::size_t length = shortenLongNumber(s, false, text);
+        convertInt(text, text + length, out);
+        return true;
+      }
+    }
+    if (!c.ok) return false;
+    out = value;
+    s.pos = static_cast<std::size_t>(c.stop - s.buffer);
+    return true;
   }
-  if (negative) {
-    out = magnitude >= BEYOND ? std::numeric_limits<std::int32_t>::min()
-                              : static_cast<std::int32_t>(-magnitude);
-  } else {
-    out = magnitude >= BEYOND ? std::numeric_limits<std::int32_t>::max()
-                              : static_cast<std::int32_t>(magnitude);
-  }
-  return true;
 }
 
 bool scanReal(InputStream& s, double& out) {
-  if (!startField(s)) return false;
-  const char* first = s.buffer + s.pos;
-  const char* last = s.buffer + s.end;
-  const char* p = first;
-  if (*p == '+' || *p == '-') ++p;
-  if (p < last && isLetter(*p)) {
-    return scanWord(s, static_cast<std::size_t>(p - first), *first == '-', out);
-  }
-  const char* stop = nullptr;
-  if (scanPlainReal(first, last, s.atEnd, out, stop)) {
-    s.pos = static_cast<std::size_t>(stop - s.buffer);
+  if (!skipSpace(s)) return false;
+  for (;;) {
+    double value = 0.0;
+    const char* last = s.buffer + s.end;
+    const Conversion c = convertReal(s.buffer + s.pos, last, value);
+    if (!fieldIsComplete(s, c.stop)) {
+      if (extendField(s)) continue;
+      if (c.ok && last - c.stop < DECIDING_BYTES) {  // a number as long as a full buffer
+        char text[SHORT_TEXT_SIZE];
+        const std::size_t length = shortenLongNumber(s, true, text);
+        convertReal(text, text + length, out);
+        return true;
+      }
+    }
+    if (!c.ok) return false;
+    out = value;
+    s.pos = static_cast<std::size_t>(c.stop - s.buffer);
     return true;
   }
-  // The converter takes a leading '-' but not a '+'; after a '+' no second sign may follow.
-  if (*first == '+' && (p == last || *p == '-' || *p == '+')) return false;
-  double value = 0.0;
-  const fast_float::from_chars_result r =
-      fast_float::from_chars(*first == '+' ? p : first, last, value);
-  if (r.ec != std::errc()) return false;
-  // A number that ends within reach of the buffered data's end may go on (more digits, or an
-  // exponent after a trailing "e" or "e+"): only a very long one gets there.
-  if (!s.atEnd && last - r.ptr <= 2) return scanLongReal(s, out);
-  out = value;
-  s.pos = static_cast<std::size_t>(r.ptr - s.buffer);
-  return true;
 }

@@ -3,6 +3,7 @@
 first record drawn after Enter without any input, at the right pixels; a resize that keeps the
 picture's size and centre; the end of the data, which ends the run on the last record's picture."""
 
+import os
 import re
 
 import harness
@@ -77,6 +78,27 @@ def run(ctx):
     v.click(2)
     v.expect_output(progress(first))
     v.expect_picture(picture(wide, first, grid=False), "restarted")
+    v.quit("q")
 
 
-harness.main(run)
+def pipe_from_a_solver(ctx):
+    """A solver writing its results into a named pipe in result.dat's place: a record shows as soon
+    as it has been written, while the writer pauses before the next."""
+    p = ctx.profile
+    v = ctx.start(dict(ctx.model_files(), **{harness.RES: os.mkfifo}), enter=False)
+    v.expect_output(PROMPT)  # the viewer has the pipe open: opening it to write does not wait
+    writer = os.open(os.path.join(v.dir, harness.RES), os.O_WRONLY)
+    try:
+        os.write(writer, harness.results(p, [(0.25, {})]).encode())
+        v.send("\n")
+        v.expect_output(progress(0.25))
+        v.expect_picture(frame_probes(View(p), 0.25), "first-record-from-pipe")
+        os.write(writer, harness.results(p, [(0.5, {})]).encode())
+        v.click(2)
+        v.expect_output(progress(0.5))
+    finally:
+        os.close(writer)
+    v.quit("q")
+
+
+harness.main(lambda ctx: (run(ctx), pipe_from_a_solver(ctx)))
