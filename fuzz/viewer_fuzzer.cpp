@@ -28,20 +28,11 @@
 #include "gl_double.h"
 #include "model/readers.h"
 #include "model/viewer_state.h"
+#include "read_double.h"
 #include "reference_scanner.h"
 #include "viewer/frame.h"
 #include "viewer/replay.h"
 #include "viewer/input.h"
-
-// The fuzz targets link with -Wl,--wrap=read: every read() of the model code comes here first.
-extern "C" ssize_t __real_read(int fd, void* buffer, size_t count);
-namespace {
-std::size_t readLimit = 0;  // bytes per read() while an input runs; 0: no limit
-}
-extern "C" ssize_t __wrap_read(int fd, void* buffer, size_t count) {
-  if (readLimit != 0 && count > readLimit) count = readLimit;
-  return __real_read(fd, buffer, count);
-}
 
 namespace {
 
@@ -180,47 +171,31 @@ void referenceElements(ReferenceText& r, ElementTable& table) {
   }
 }
 
-bool sameBits(const void* a, const void* b, std::size_t size) {
-  return std::memcmp(a, b, size) == 0;
-}
-
-// Prints the entries where the viewer's value and the reference's differ in any bit.
-void reportDoubles(const char* what, const double* got, const double* expected, std::size_t count,
-                   std::size_t stride) {
-  for (std::size_t i = 0; i < count; ++i) {
-    if (!sameBits(&got[i], &expected[i], sizeof(double))) {
-      std::fprintf(stderr, "%s: entry %zu (%zu, %zu): viewer read %.17g, reference %.17g\n", what,
-                   i, i / stride, i % stride, got[i], expected[i]);
-    }
+// The first value where the viewer's reading and the reference's differ in any bit, if any.
+template <class Value>
+void compare(const char* what, const void* got, const void* expected, std::size_t bytes) {
+  const auto* a = static_cast<const unsigned char*>(got);
+  const auto* b = static_cast<const unsigned char*>(expected);
+  for (std::size_t at = 0; at < bytes; at += sizeof(Value)) {
+    if (std::memcmp(a + at, b + at, sizeof(Value)) == 0) continue;
+    Value x, y;
+    std::memcpy(&x, a + at, sizeof x);
+    std::memcpy(&y, b + at, sizeof y);
+    std::fprintf(stderr, "%s, value %zu: viewer %.17g, reference %.17g\n", what, at / sizeof(Value),
+                 static_cast<double>(x), static_cast<double>(y));
+    fail("the viewer's reading differs from the reference reading");
   }
 }
 
 void compareTables() {
-  if (!sameBits(&state.nodeTable, &reference.nodeTable, sizeof state.nodeTable)) {
-    reportDoubles("node table", &state.nodeTable[0].x, &reference.nodeTable[0].x, 2 * NODE_COUNT,
-                  2);
-    fail("node table differs from the reference reading");
-  }
-  if (!sameBits(&state.elementTable, &reference.elementTable, sizeof state.elementTable)) {
-    const std::int32_t* got = state.elementTable[0].nodes;
-    const std::int32_t* expected = reference.elementTable[0].nodes;
-    for (std::size_t i = 0; i < 3 * std::size_t{ELEMENT_COUNT}; ++i) {
-      if (got[i] != expected[i]) {
-        std::fprintf(stderr, "element %zu index %zu: viewer read %d, reference %d\n", i / 3, i % 3,
-                     got[i], expected[i]);
-      }
-    }
-    fail("element table differs from the reference reading");
-  }
-  const ResultRecord& shown = state.shownRecord;
-  if (!sameBits(&shown, &reference.record, sizeof shown)) {
-    reportDoubles("record header", shown.header, reference.record.header, HEADER_VALUES, 1);
-    reportDoubles("record vectors", &shown.vectors[0][0], &reference.record.vectors[0][0],
-                  2 * VECTOR_PAIRS, 2);
-    reportDoubles("record base", &shown.base[0][0], &reference.record.base[0][0], 2 * BASE_PAIRS,
-                  2);
-    fail("shown record differs from the reference reading");
-  }
+  static_assert(sizeof(NodeTable) == 2 * NODE_COUNT * sizeof(double) &&
+                    sizeof(ElementTable) == 3 * ELEMENT_COUNT * sizeof(std::int32_t) &&
+                    sizeof(ResultRecord) == RECORD_VALUES * sizeof(double),
+                "the tables are plain runs of values");
+  compare<double>("node table", &state.nodeTable, &reference.nodeTable, sizeof(NodeTable));
+  compare<std::int32_t>("element table", &state.elementTable, &reference.elementTable,
+                        sizeof(ElementTable));
+  compare<double>("shown record", &state.shownRecord, &reference.record, sizeof(ResultRecord));
 }
 
 // What must hold after any frame, whatever the files held.
@@ -311,13 +286,8 @@ struct Run {
   }
 };
 
-const ViewerState freshState{};
-
 void resetViewer() {
-  closeStream(state.resultStream);
-  closeStream(state.nodeStream);
-  closeStream(state.elementStream);
-  state = freshState;
+  state = ViewerState{};  // the streams close themselves
   resetGl();
 }
 

@@ -31,6 +31,8 @@ std::string startWith(const std::string& input, const char* name) {
 }
 
 TEST_F(StartupTest, MissingFilesAreReportedThenTheWindowOpensAsSetUp) {
+  std::remove("geodata.dat");
+  std::remove("tridata.dat");
   EXPECT_EQ(startWith("", "./meshplay"),
             "file cannot open.\nfile cannot open.\nfile cannot open.\npress Enter to start \n");
   EXPECT_FALSE(isOpen(state.resultStream));
@@ -57,8 +59,6 @@ TEST_F(StartupTest, MissingFilesAreReportedThenTheWindowOpensAsSetUp) {
 
 TEST_F(StartupTest, PresentFilesAreOpenedAndOnlyOneCharacterIsConsumed) {
   dir.write("result.dat", recordText(0.0));
-  dir.write("geodata.dat", restNodesText());
-  dir.write("tridata.dat", trianglesText());
   EXPECT_EQ(startWith("xyz\n", "meshplay"), "press Enter to start \n");
   EXPECT_TRUE(isOpen(state.resultStream));
   EXPECT_TRUE(isOpen(state.nodeStream));

@@ -1,41 +1,38 @@
-// Text builders for the viewer tests.
+// The viewer tests' fixture and the text of result records.
 #include "viewer_fixture.h"
 
 #include <cstdio>
 
-namespace {
-std::string number(double v) {
-  char text[64];
-  std::snprintf(text, sizeof text, "%.17g", v);
-  return text;
-}
-}  // namespace
+#include "demo_data.h"
+#include "viewer/frame.h"
 
-std::string restNodesText() {
-  std::string text;
-  for (int i = 0; i < NODE_COUNT; ++i) {
-    text += std::to_string(i) + " " + number((i % (NX + 1)) * DX) + " " +
-            number((i / (NX + 1)) * DY) + "\n";
-  }
-  return text;
+void ViewerTest::SetUp() {
+  resetViewer();
+  std::string error;
+  ASSERT_TRUE(demo::writeGrid(dir.path(), error)) << error;
 }
 
-std::string trianglesText() {
-  std::string text;
-  int e = 0;
-  for (int j = 0; j < NY; ++j) {
-    for (int i = 0; i < NX; ++i) {
-      const int a = j * (NX + 1) + i, b = a + 1, c = a + NX + 1, d = c + 1;
-      text += std::to_string(e++) + " " + std::to_string(a) + " " + std::to_string(b) + " " +
-              std::to_string(d) + "\n";
-      text += std::to_string(e++) + " " + std::to_string(a) + " " + std::to_string(d) + " " +
-              std::to_string(c) + "\n";
-    }
-  }
-  return text;
+void ViewerTest::start(const std::string& results) {
+  dir.write("result.dat", results);
+  ASSERT_TRUE(openStream(state.resultStream, "result.dat"));
+  ASSERT_TRUE(openStream(state.nodeStream, "geodata.dat"));
+  ASSERT_TRUE(openStream(state.elementStream, "tridata.dat"));
+}
+
+std::string ViewerTest::frame() {
+  gl.primitives.clear();
+  gl.text.clear();
+  testing::internal::CaptureStdout();
+  drawFrame();
+  return testing::internal::GetCapturedStdout();
 }
 
 std::string recordText(double t, int moved, double dx, double dy) {
+  auto number = [](double v) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.17g", v);
+    return std::string(text);
+  };
   std::string text = number(t);
   for (int i = 1; i < HEADER_VALUES; ++i) text += " 0.5";
   text += "\n";
@@ -43,5 +40,17 @@ std::string recordText(double t, int moved, double dx, double dy) {
     text += (i == moved) ? number(dx) + " " + number(dy) + "\n" : "0 0\n";
   }
   for (int i = 0; i < BASE_PAIRS; ++i) text += "0.25 0\n";
+  return text;
+}
+
+std::string times(std::initializer_list<double> ts) {
+  std::string text;
+  for (double t : ts) text += recordText(t);
+  return text;
+}
+
+std::string progressLine(double t) {
+  char text[400];
+  std::snprintf(text, sizeof text, "Progress:  Virtual:%lf[s]\r", t);
   return text;
 }
