@@ -10,17 +10,15 @@ to play on, and `q` once the console says "PRESS MOUSE BUTTON ON DISPLAY". The w
 OUT_DIR/<program>-t<time>.png at the start, at each TIME and at the end; each path is printed.
 Exits non-zero if the program does not behave as described.
 
-Xvfb, the program's console and its window are handled by the end-to-end tests' harness.
+Xvfb, the program's console and its window are handled by xsession.py beside this script.
 """
 
 import os
 import sys
 import time
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(HERE, "..", "tests", "e2e"))
-sys.dont_write_bytecode = True  # no __pycache__ beside the harness in the source tree
-import harness  # noqa: E402
+sys.dont_write_bytecode = True  # no __pycache__ in the source tree
+import xsession  # noqa: E402
 
 FILES = ("geodata.dat", "tridata.dat", "result.dat")
 DEFAULT_TIMES = (1.84, 2.21)
@@ -41,11 +39,11 @@ def last_time(viewer):
 
 
 def wait_until(condition, timeout, what):
-    """Polls much faster than the harness does: playback outruns a 20 ms poll by dozens of frames."""
+    """Polls much faster than xsession.poll does: playback outruns a 20 ms poll by dozens of frames."""
     deadline = time.monotonic() + timeout
     while not condition():
         if time.monotonic() > deadline:
-            raise harness.Failure("timed out after %.0f s waiting for %s" % (timeout, what))
+            raise xsession.Failure("timed out after %.0f s waiting for %s" % (timeout, what))
         time.sleep(0.002)
 
 
@@ -72,7 +70,7 @@ class Player:
 
     def ended(self):
         """The run has reached its end (a rewind also prints the end message, once)."""
-        return self.v.output.count(harness.END_OF_RUN) > self.rewinds
+        return self.v.output.count(xsession.END_OF_RUN) > self.rewinds
 
     def stop_at(self, target):
         """From playback, stops on the frame of time `target`; False if the run ended first.
@@ -95,11 +93,11 @@ class Player:
             self.rewinds += 1
             self.v.key("r")
             self.click(2)
-            self.v.wait_for(harness.progress(0.0))
+            self.v.wait_for(xsession.progress(0.0))
             self.click(1)
         while t < target - 0.005:
             self.click(2)  # one frame while stopped
-            wait_until(lambda: last_time(self.v)[1] > count, harness.TIMEOUT,
+            wait_until(lambda: last_time(self.v)[1] > count, xsession.TIMEOUT,
                        "a frame after a middle click")
             t, count = last_time(self.v)
         return True
@@ -110,7 +108,7 @@ def play(ctx, data_dir, out_dir, times):
     viewer = ctx.start({name: lambda path, name=name: os.symlink(os.path.join(data_dir, name), path)
                         for name in FILES})
     player = Player(ctx, viewer, out_dir)
-    viewer.wait_for(harness.progress(0.0))
+    viewer.wait_for(xsession.progress(0.0))
     player.shoot("t0.00")
     player.click(1)  # play
     for target in sorted(times):
@@ -135,11 +133,11 @@ def main():
         sys.exit("headless: %s missing in %s" % (", ".join(missing), data_dir))
     os.makedirs(out_dir, exist_ok=True)
     started = time.monotonic()
-    ctx = harness.Context({"program": program}, out_dir)
+    ctx = xsession.Session(program, out_dir)
     problems = []
     try:
         play(ctx, data_dir, out_dir, times)
-    except harness.Failure as e:
+    except xsession.Failure as e:
         problems.append(str(e))
     finally:
         problems += ctx.close()
