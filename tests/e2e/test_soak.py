@@ -1,11 +1,9 @@
 """Input soak: thousands of random real input events (every mouse button, the wheel, keys with and
 without modifiers, resizes down to one pixel), with the result file replaced by valid and junk
-files and removed between the batches. The program must keep running without a sanitizer report,
-draw its picture again once the window has its size back, answer a middle click with a frame and
-quit with status 0 on q.
-
-The events come from a seeded generator; the seed is printed, and MESHPLAY_SOAK_SEED=N replays
-a run, MESHPLAY_SOAK_EVENTS=N changes how many events are sent."""
+files, cut short and removed between the batches. The program must keep running without a
+sanitizer report, draw its picture again once the window has its size back, answer a middle click
+with a frame and quit with status 0 on q. The seed is printed; MESHPLAY_SOAK_SEED=N replays a run,
+MESHPLAY_SOAK_EVENTS=N changes how many events are sent."""
 
 import os
 import random
@@ -27,70 +25,49 @@ KEYS = (LETTERS * 3 + list("ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789") + ["Up", "Dow
         + ["ctrl+" + c for c in LETTERS] + ["alt+" + c for c in "nesr"])
 
 
-class Generator:
-    """Random xdotool commands. It knows the window's size, so that the pointer, and with it the
-    keyboard focus, lands inside the window, and which buttons it holds down."""
-
-    def __init__(self, rng, wid):
-        self.rng, self.wid = rng, wid
-        self.width, self.height = 300, 300
-        self.held = set()
-        self.downs = 0  # presses of the down arrow: how far the scale may have grown
-
-    def point(self):
-        return ["mousemove", "--window", self.wid, str(self.rng.randrange(self.width)),
-                str(self.rng.randrange(self.height))]
-
-    def event(self):
-        r, rng = self.rng.random(), self.rng
-        if r < 0.45:
-            key = rng.choice(KEYS)
-            self.downs += key in ("Down", "ctrl+Down")
-            return self.point() + ["key", "--delay", "0", key]
-        if r < 0.8:  # mousedown and mouseup rather than click, which sleeps between them
-            button = str(rng.choice([1, 1, 2, 2, 2, 3, 3, 4, 5, 6, 7, 8, 9]))
-            if button in self.held or rng.random() < 0.8:
-                self.held.discard(button)
-                return self.point() + ["mousedown", button, "mouseup", button]
-            self.held.add(button)
-            return self.point() + ["mousedown", button]
-        if r < 0.9:
-            self.width, self.height = rng.choice([(1, 1), (1, 1), (300, 300), (2, 700)]) \
-                if rng.random() < 0.5 else (rng.randint(1, 1000), rng.randint(1, 700))
-            return ["windowsize", self.wid, str(self.width), str(self.height)]
-        if r < 0.95 and self.held:
-            return self.point() + ["mouseup", self.held.pop()]
-        return self.point()
+def events(rng, wid, count, held):
+    """xdotool commands of `count` random events; `held` is the set of buttons held down."""
+    size, commands = (300, 300), []
+    for _ in range(count):
+        r = rng.random()
+        if r < 0.1:
+            size = rng.choice([(1, 1), (300, 300), (2, 700), (rng.randint(1, 999), 300)])
+            commands += ["windowsize", wid, str(size[0]), str(size[1])]
+            continue
+        # Inside the window: without a window manager the keyboard focus follows the pointer.
+        commands += ["mousemove", "--window", wid] + [str(rng.randrange(n)) for n in size]
+        button = str(rng.choice([1, 1, 2, 2, 2, 3, 3, 4, 5, 6, 7, 8, 9]))
+        if r < 0.55:
+            commands += ["key", "--delay", "0", rng.choice(KEYS)]
+        elif button in held or rng.random() < 0.8:  # mousedown and mouseup: click sleeps
+            held.discard(button)
+            commands += ["mousedown", button, "mouseup", button]
+        else:
+            held.add(button)
+            commands += ["mousedown", button]
+    return commands
 
 
-def replace_result(rng, directory, p):
-    """Puts another valid or junk result file in place, or none; the program reads on from what
-    it has open until its run ends and then reopens whatever is there."""
-    path = os.path.join(directory, harness.RES)
-    choice = rng.randrange(6)
+def replace_result(rng, path, p):
+    """Another valid or junk result file, cut short under the open descriptor, or none: the program
+    reads on from what it has open until its run ends, then reopens whatever is there."""
+    choice = rng.randrange(5)
     if choice == 0:
         if os.path.exists(path):
             os.remove(path)
-        return "removed"
-    if choice == 1:  # cut short in place, under the program's open descriptor
+    elif choice == 1:
         if os.path.exists(path):
             os.truncate(path, rng.randrange(os.path.getsize(path) + 1))
-        return "truncated"
-    if choice == 2:
-        content = bytes(rng.getrandbits(8) for _ in range(rng.randrange(1, 20000)))
     else:
         count = rng.randrange(1, 40)
         last = rng.choice([p.t_end + 0.25, -2.0, float("nan"), 1.0])
-        content = harness.results(p, [(i * p.t_end / count, {rng.randrange(p.node_count): (
-            rng.uniform(-p.dx, p.dx), rng.uniform(-p.dy, p.dy))}) for i in range(count)]
+        content = rng.randbytes(rng.randrange(1, 20000)) if choice == 2 else harness.results(
+            p, [(i * p.t_end / count, {rng.randrange(p.node_count): (
+                rng.uniform(-p.dx, p.dx), rng.uniform(-p.dy, p.dy))}) for i in range(count)]
             + [(last, {})]).encode()
-    # Rewritten in place, or replaced by a new file.
-    with open(path if choice == 3 else path + ".new", "wb") as f:
-        f.write(content)
-    if choice == 3:
-        return "rewritten"
-    os.replace(path + ".new", path)
-    return "replaced"
+        with open(path + ".new", "wb") as f:
+            f.write(content)
+        os.replace(path + ".new", path)
 
 
 def run(ctx):
@@ -98,32 +75,21 @@ def run(ctx):
     print("soak seed %d, %d events (MESHPLAY_SOAK_SEED, MESHPLAY_SOAK_EVENTS)" % (SEED, EVENTS))
     rng = random.Random("%d-%s" % (SEED, ctx.name))
     v = ctx.start(ctx.files([(i * p.t_end / 50, {}) for i in range(60)]))
-    gen = Generator(rng, v.window())
-    sent = 0
-    while sent < EVENTS:
-        count = min(BATCH, EVENTS - sent)
-        what = replace_result(rng, v.dir, p)
-        try:
-            v.xdo(*[c for _ in range(count) for c in gen.event()])
-        except Failure as e:
-            raise Failure("after %d events (%s): %s" % (sent, what, e))
-        sent += count
-        # Let the program catch up, so that the next file change falls among its frames rather
-        # than after all of them: runs end within a few dozen frames, so its console falls silent.
+    wid, held = v.window(), set()
+    for sent in range(0, EVENTS, BATCH):
+        replace_result(rng, os.path.join(v.dir, harness.RES), p)
+        v.xdo(*events(rng, wid, min(BATCH, EVENTS - sent), held))
+        # Let the program catch up, so that the next file change falls among its frames.
         v.settle(0.1)
         if v.proc.poll() is not None or any(m in v.errors for m in harness.SANITIZER_MARKS):
-            raise Failure("the program ended after %d events, status %s (result file %s): %s"
-                          % (sent, v.proc.returncode, what, v.errors[-2000:]))
-    # Release every held button, shrink the window (so that restoring its size is a change that
-    # can be waited for) and stop playback with a right click.
-    v.xdo(*[c for b in sorted(gen.held) for c in ("mouseup", b)], "windowsize", gen.wid, "1", "1",
-          "mousemove", "--window", gen.wid, "0", "0", "mousedown", "3", "mouseup", "3")
-    print("sent %d events, %d frames drawn" % (sent, len(harness.times(v.output))))
-
-    # The window gets its size back; enough up-arrow presses take the scale to its floor, one step,
-    # whatever it was, and eleven down-arrow presses from there give the initial scale again.
+            raise Failure("the program ended after %d events, status %s: %s"
+                          % (sent, v.proc.returncode, v.errors[-2000:]))
+    # Release the buttons, stop playback with a right click, give the window its size back; the
+    # up arrow takes the scale to its floor, one step, and eleven down-arrow presses back to 0.03.
+    v.xdo(*[c for b in sorted(held) for c in ("mouseup", b)], "windowsize", wid, "1", "1",
+          "mousemove", "--window", wid, "0", "0", "mousedown", "3", "mouseup", "3")
     v.resize(300, 300)
-    v.act("key", "--delay", "0", *["Up"] * (gen.downs + 20) + ["Down"] * 11)
+    v.act("key", "--delay", "0", *["Up"] * (EVENTS // 10) + ["Down"] * 11)
     v.settle()
     v.click(2)
     v.wait_for("[s]\r")

@@ -13,7 +13,7 @@
 #include <string>
 
 #include "model/scanner.h"
-#include "stream_text.h"
+#include "viewer_fixture.h"
 
 namespace {
 

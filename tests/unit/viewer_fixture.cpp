@@ -1,10 +1,43 @@
-// The viewer tests' fixture and the text of result records.
+// The in-process tests' fixture: scratch folders, text as streams, result records.
 #include "viewer_fixture.h"
 
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
 
 #include "demo_data.h"
 #include "viewer/frame.h"
+
+void openText(InputStream& s, const std::string& text) {
+  const int fd = ::memfd_create("text", MFD_CLOEXEC);
+  if (fd < 0 || ::write(fd, text.data(), text.size()) != static_cast<ssize_t>(text.size()) ||
+      ::lseek(fd, 0, SEEK_SET) != 0) {
+    throw std::runtime_error("cannot write the text to read");
+  }
+  attachStream(s, fd);
+}
+
+ScratchDirectory::ScratchDirectory() : previous_(std::filesystem::current_path().string()) {
+  std::string pattern = (std::filesystem::temp_directory_path() / "meshplay-test-XXXXXX").string();
+  if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+  path_ = pattern;
+  std::filesystem::current_path(path_);
+}
+
+ScratchDirectory::~ScratchDirectory() {
+  std::error_code ignored;
+  std::filesystem::current_path(previous_, ignored);
+  std::filesystem::remove_all(path_, ignored);
+}
+
+void ScratchDirectory::write(const char* name, const std::string& text) const {
+  std::ofstream(std::filesystem::path(path_) / name, std::ios::binary) << text;
+}
 
 void ViewerTest::SetUp() {
   resetViewer();

@@ -1,4 +1,4 @@
-// Shared fixture of the in-process viewer tests: every test starts from a fresh ViewerState and an
+// Shared fixture of the in-process tests: every test starts from a fresh ViewerState and an
 // empty GL record, in a scratch working directory of its own holding the grid's files.
 #pragma once
 
@@ -9,7 +9,22 @@
 
 #include "gl_double.h"
 #include "model/viewer_state.h"
-#include "stream_text.h"
+#include "model/input_stream.h"
+
+// Opens `s` on a file holding `text` that has no name, so nothing is left behind.
+void openText(InputStream& s, const std::string& text);
+
+// A fresh working directory for tests that open the viewer's files by name; changes into it.
+class ScratchDirectory {
+ public:
+  ScratchDirectory();
+  ~ScratchDirectory();
+  void write(const char* name, const std::string& text) const;
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_, previous_;
+};
 
 // The streams close themselves as the fresh state takes their place.
 inline void resetViewer() {
