@@ -1,0 +1,36 @@
+// The ParaView export: NAME.pvd, a collection that lists one NAME/NAME_NNNNNN.vtu per time step
+// with the step's time, so that ParaView plays the run as a time series.
+#pragma once
+
+#include <string>
+
+#include "output_file.h"
+#include "model/tables.h"
+
+struct ParaViewOutput {
+  std::string pvdPath;       // NAME.pvd as given
+  std::string folderPath;    // NAME beside it, the .vtu files' folder
+  std::string folderName;    // NAME: the .vtu files' folder and file names start with it
+  std::string pvdTemporary;  // where both are written until they are complete
+  std::string folderTemporary;
+  OutputFile collection;
+  std::string block;  // one .vtu file, built whole and written at once; reused
+  long steps = 0;
+  long replaced = 0;  // values written as 0: not finite numbers
+};
+
+// Fails, before anything is read or written, if the .vtu folder or the .pvd cannot take the
+// output: a folder of that name exists already (an earlier export: its files would mix with
+// this one's), or the .pvd's name is a folder.
+void checkParaViewTarget(ParaViewOutput& out, const std::string& pvdPath);
+
+// Creates the temporary folder and collection.
+void beginParaView(ParaViewOutput& out);
+
+// Writes the .vtu of one time step (the mesh as the viewer holds it at this record, and the
+// record's displacements) and its entry in the collection.
+void addParaViewStep(ParaViewOutput& out, const ResultRecord& record, const NodeTable& nodes,
+                     const ElementTable& elements);
+
+// Completes the collection and moves the folder, then the .pvd, to their names.
+void finishParaView(ParaViewOutput& out);
