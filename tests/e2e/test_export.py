@@ -1,0 +1,124 @@
+"""Exporter: the run read back from the .pvd/.vtu and .msh files with meshio (Debian's
+python3-meshio) against the values written into the input files: points, drawn triangles,
+displacements and times, the run ending where the viewer's ends, a NaN written as 0 with one
+warning; and its failures, each one line on stderr, status 1, nothing under the final names.
+Needs no display. Arguments: <program>.json ARTIFACT_DIR."""
+
+import json, os, resource, shutil, signal, subprocess, sys, tempfile
+import xml.etree.ElementTree as ET
+
+import meshio
+import numpy as np
+
+tools = json.load(open(sys.argv[1]))
+N, T_END = tools["NODE_COUNT"], tools["T_END"]
+PAIRS = tools["VECTOR_PAIRS"] + tools["BASE_PAIRS"]
+
+
+def check(condition, what):
+    if not condition:
+        sys.exit("FAIL: " + what)
+
+
+def record(t, k):  # node i moves by (i + 1) 1e-5 + k 1e-3, -(i + 1) 3e-6, other pairs 7
+    moves = [((i + 1) * 1e-5 + k * 1e-3, -(i + 1) * 3e-6) for i in range(N)]
+    pairs = ["%r %r" % m for m in moves] + ["7 7"] * (PAIRS - N)
+    return " ".join([repr(t)] + ["0"] * (tools["HEADER_VALUES"] - 1) + pairs) + "\n"
+
+
+def export(folder, *args, limit=None):
+    def limit_file_size():  # a full disk as a write sees it: EFBIG past `limit` bytes
+        resource.setrlimit(resource.RLIMIT_FSIZE, (limit, limit))
+        signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+    return subprocess.run([tools["export"], *args], cwd=folder, capture_output=True, text=True,
+                          timeout=60, preexec_fn=limit_file_size if limit else None)
+
+
+work = tempfile.mkdtemp(prefix="meshplay-export-")
+subprocess.run([tools["demodata"], work], check=True, stdout=subprocess.DEVNULL)
+geo = np.loadtxt(os.path.join(work, "geodata.dat"))[:, 1:]
+tri = np.loadtxt(os.path.join(work, "tridata.dat"), dtype=np.int64)[:, 1:]
+tri[5, 1] = N  # a triangle naming no node: the viewer skips it, the export leaves it out
+with open(os.path.join(work, "tridata.dat"), "w") as f:
+    f.writelines("%d %d %d %d\n" % (k, *t) for k, t in enumerate(tri))
+drawn = np.delete(tri, 5, axis=0)
+# The record at T_END ends the run: the one after it is never shown, so never exported.
+times = [0.5, 1.25, 2.0, 3.0, float(T_END), T_END + 0.5]
+rows = [record(t, k) for k, t in enumerate(times)]
+rows[1] = rows[1].replace(repr(2 * 1e-5 + 1e-3), "nan", 1)  # node 1's dx at t = 1.25
+with open(os.path.join(work, "result.dat"), "w") as f:
+    f.writelines(rows)
+
+
+def expected(k):
+    d = np.array([[(i + 1) * 1e-5 + k * 1e-3, -(i + 1) * 3e-6, 0.0] for i in range(N)])
+    if k == 1:
+        d[1, 0] = 0.0
+    return d
+
+
+def check_steps(name, steps, want_times, ks):
+    """steps: (time, meshio mesh) per exported step; exact: both formats keep every bit."""
+    check([t for t, _ in steps] == want_times, "%s: times %r" % (name, [t for t, _ in steps]))
+    for (t, m), k in zip(steps, ks):
+        check(np.array_equal(m.points, np.c_[geo, np.zeros(N)]), "%s: points at %g" % (name, t))
+        check(np.array_equal(m.cells_dict["triangle"], drawn), "%s: triangles at %g" % (name, t))
+        check(np.array_equal(m.point_data["displacement"], expected(k)),
+              "%s: displacements at %g" % (name, t))
+
+
+def read_pvd(path):
+    sets = ET.parse(path).getroot().findall("./Collection/DataSet")
+    return [(float(s.get("timestep")), meshio.read(os.path.join(work, s.get("file"))))
+            for s in sets]
+
+
+def read_msh(path):
+    """meshio keeps only the last $NodeData of a name and drops its time: each block is read
+    with the mesh alone, and its time and step number taken from its tags."""
+    head, *blocks = open(path).read().split("$NodeData\n")
+    steps = []
+    for k, block in enumerate(blocks):
+        tags = block.split("\n")
+        check(tags[:3] == ['1', '"displacement"', '1'] and tags[5] == str(k), "msh tags %r" % tags)
+        one = os.path.join(work, "one.msh")
+        with open(one, "w") as f:
+            f.write(head + "$NodeData\n" + block)
+        steps.append((float(tags[3]), meshio.read(one, file_format="gmsh")))
+        os.remove(one)
+    return steps
+
+
+warning = "warning: 1 value that is not a finite number (NaN or infinity) written as 0\n"
+for out, read in (("run.pvd", read_pvd), ("run.msh", read_msh)):
+    r = export(work, out)
+    check(r.returncode == 0 and r.stderr.endswith(warning), "%s: %r" % (out, r.stderr))
+    check_steps(out, read(os.path.join(work, out)), times[:5], range(5))
+r = export(work, "cut.msh", "--every", "2", "--from", "1", "--to=3")
+check(r.returncode == 0, "cut: %r" % r.stderr)
+check_steps("cut", read_msh(os.path.join(work, "cut.msh")), [1.25, 3.0], [1, 3])
+
+# Failures: (arguments, a change to the folder, the message's start after the program's name).
+os.mkdir(os.path.join(work, "run2"))
+empty = tempfile.mkdtemp(prefix="meshplay-export-empty-")
+failures = [
+    (["x.pvd"], empty, None, "result.dat: No such file"),
+    (["x.vtk"], work, None, "x.vtk: unknown output format"),
+    (["x.msh", "--every", "0"], work, None, "invalid value '0' for --every"),
+    (["x.msh", "--from", "3", "--to", "2"], work, None, "--from 3 lies after --to 2"),
+    (["x.msh", "--help=1"], work, None, "unknown option '--help=1'"),
+    (["geodata.dat/x.msh"], work, None, "geodata.dat/x.msh: Not a directory"),
+    (["geodata.dat/x.pvd"], work, None, "geodata.dat/x: Not a directory"),
+    (["x.msh"], work, 2000, "x.msh: File too large"),
+    (["x.pvd"], work, 2000, "x/x_000000.vtu: File too large"),
+    (["run2.pvd"], work, None, "run2: exists already"),
+]
+for args, folder, limit, message in failures:
+    before = sorted(os.listdir(folder))
+    r = export(folder, *args, limit=limit)
+    name = os.path.basename(tools["export"])
+    check(r.returncode == 1 and r.stderr.startswith("%s: %s" % (name, message))
+          and r.stderr.count("\n") == 1, "%r: %d %r" % (args, r.returncode, r.stderr))
+    check(sorted(os.listdir(folder)) == before, "%r left %r" % (args, os.listdir(folder)))
+shutil.rmtree(work)
+shutil.rmtree(empty)
