@@ -95,36 +95,53 @@ void appendVtuHeader(std::string& xml, int cells) {
   xml += "  <AppendedData encoding=\"raw\">\n_";
 }
 
-// One .vtu whole: points at the nodes' rest positions (z = 0), the triangles the viewer draws, and
-// the displacement of every node as a 3-vector (z = 0), which "Warp By Vector" adds to the points.
-void buildVtu(std::string& out, const ResultRecord& record, const NodeTable& nodes,
-              const ElementTable& elements, long& replaced) {
+// The part of a .vtu that depends on the tables alone: the XML head and, appended, the points at
+// the nodes' rest positions (z = 0) and the triangles the viewer draws. Built again only when the
+// tables change, which in the common case is never after the first record.
+void buildMesh(ParaViewOutput& out, const NodeTable& nodes, const ElementTable& elements) {
   const int cells = drawnCount(elements);
-  out.clear();
-  appendVtuHeader(out, cells);
-  appendRaw(out, BlockSize{NODE_COUNT} * 3 * sizeof(double));
-  for (int i = 0; i < NODE_COUNT; ++i) {
-    appendRaw(out, finiteOrZero(record.vectors[i][0], replaced));
-    appendRaw(out, finiteOrZero(record.vectors[i][1], replaced));
-    appendRaw(out, 0.0);
-  }
-  appendRaw(out, BlockSize{NODE_COUNT} * 3 * sizeof(double));
+  out.nodes = nodes;
+  out.elements = elements;
+  out.meshReplaced = 0;
+  out.head.clear();
+  appendVtuHeader(out.head, cells);
+
+  std::string& mesh = out.mesh;
+  mesh.clear();
+  appendRaw(mesh, BlockSize{NODE_COUNT} * 3 * sizeof(double));
   for (const NodePosition& node : nodes) {
-    appendRaw(out, finiteOrZero(node.x, replaced));
-    appendRaw(out, finiteOrZero(node.y, replaced));
-    appendRaw(out, 0.0);
+    appendRaw(mesh, finiteOrZero(node.x, out.meshReplaced));
+    appendRaw(mesh, finiteOrZero(node.y, out.meshReplaced));
+    appendRaw(mesh, 0.0);
   }
-  appendRaw(out, static_cast<BlockSize>(cells) * 3 * sizeof(std::int32_t));
+  appendRaw(mesh, static_cast<BlockSize>(cells) * 3 * sizeof(std::int32_t));
   for (const Element& element : elements) {
     if (!isDrawn(element)) continue;
-    for (std::int32_t node : element.nodes) appendRaw(out, node);
+    for (std::int32_t node : element.nodes) appendRaw(mesh, node);
   }
-  appendRaw(out, static_cast<BlockSize>(cells) * sizeof(std::int32_t));
-  for (std::int32_t end = 3; end <= 3 * cells; end += 3) appendRaw(out, end);
-  appendRaw(out, static_cast<BlockSize>(cells) * sizeof(std::uint8_t));
-  out.append(static_cast<std::size_t>(cells), static_cast<char>(VTK_TRIANGLE));
+  appendRaw(mesh, static_cast<BlockSize>(cells) * sizeof(std::int32_t));
+  for (std::int32_t end = 3; end <= 3 * cells; end += 3) appendRaw(mesh, end);
+  appendRaw(mesh, static_cast<BlockSize>(cells) * sizeof(std::uint8_t));
+  mesh.append(static_cast<std::size_t>(cells), static_cast<char>(VTK_TRIANGLE));
   // Readers find the end of the raw data at the last line break before the closing tag.
-  out += "\n  </AppendedData>\n</VTKFile>\n";
+  mesh += "\n  </AppendedData>\n</VTKFile>\n";
+}
+
+// One .vtu whole: the head, the displacement of every node as a 3-vector (z = 0), which "Warp By
+// Vector" adds to the points, then the mesh.
+void buildVtu(ParaViewOutput& out, const ResultRecord& record) {
+  double vectors[NODE_COUNT][3];
+  for (int i = 0; i < NODE_COUNT; ++i) {
+    vectors[i][0] = finiteOrZero(record.vectors[i][0], out.replaced);
+    vectors[i][1] = finiteOrZero(record.vectors[i][1], out.replaced);
+    vectors[i][2] = 0.0;
+  }
+  out.block.clear();
+  out.block += out.head;
+  appendRaw(out.block, BlockSize{sizeof vectors});
+  out.block.append(reinterpret_cast<const char*>(vectors), sizeof vectors);
+  out.block += out.mesh;
+  out.replaced += out.meshReplaced;  // the points are written again in every file
 }
 
 }  // namespace
@@ -159,7 +176,11 @@ void beginParaView(ParaViewOutput& out) {
 void addParaViewStep(ParaViewOutput& out, const ResultRecord& record, const NodeTable& nodes,
                      const ElementTable& elements) {
   const std::string name = vtuName(out.folderName, out.steps);
-  buildVtu(out.block, record, nodes, elements, out.replaced);
+  if (out.steps == 0 || std::memcmp(&out.nodes, &nodes, sizeof nodes) != 0 ||
+      std::memcmp(&out.elements, &elements, sizeof elements) != 0) {
+    buildMesh(out, nodes, elements);
+  }
+  buildVtu(out, record);
   OutputFile vtu;
   openOutput(vtu, (fs::path(out.folderTemporary) / name).string(),
              (fs::path(out.folderPath) / name).string());

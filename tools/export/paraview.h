@@ -14,6 +14,13 @@ struct ParaViewOutput {
   std::string pvdTemporary;  // where both are written until they are complete
   std::string folderTemporary;
   OutputFile collection;
+  // The tables of the last step, and what of a .vtu depends on them alone: its XML head and its
+  // appended points and cells, with the count of values in them written as 0.
+  NodeTable nodes{};
+  ElementTable elements{};
+  std::string head;
+  std::string mesh;
+  long meshReplaced = 0;
   std::string block;  // one .vtu file, built whole and written at once; reused
   long steps = 0;
   long replaced = 0;  // values written as 0: not finite numbers
