@@ -79,13 +79,15 @@ def read_pvd(path):
 
 
 def read_msh(path):
-    """meshio keeps only the last $NodeData of a name and drops its time: each block is read
-    with the mesh alone, and its time and step number taken from its tags."""
+    """meshio keeps only the last $NodeData of a name and drops its time and node numbers: each
+    block is read with the mesh alone, its tags and node numbers checked here."""
     head, *blocks = open(path).read().split("$NodeData\n")
     steps = []
     for k, block in enumerate(blocks):
         tags = block.split("\n")
-        check(tags[:3] == ['1', '"displacement"', '1'] and tags[5] == str(k), "msh tags %r" % tags)
+        numbers = [int(line.split()[0]) for line in tags[8:8 + N]]
+        check(tags[:3] == ['1', '"displacement"', '1'] and tags[4:8] == ["3", str(k), "3", str(N)]
+              and numbers == list(range(1, N + 1)), "msh tags %r" % tags[:8])
         one = os.path.join(work, "one.msh")
         with open(one, "w") as f:
             f.write(head + "$NodeData\n" + block)
@@ -117,6 +119,7 @@ empty = tempfile.mkdtemp(prefix="meshplay-export-empty-")
 failures = [
     (["x.pvd"], empty, None, "result.dat: No such file"),
     (["x.vtk"], work, None, "x.vtk: unknown output format"),
+    ([], work, None, "expected one OUTPUT"),
     (["x.msh", "--every", "0"], work, None, "invalid value '0' for --every"),
     (["x.msh", "--from", "3", "--to", "2"], work, None, "--from 3 lies after --to 2"),
     (["geodata.dat/x.msh"], work, None, "geodata.dat/x.msh: Not a directory"),
