@@ -82,6 +82,9 @@ def read_msh(path):
     """meshio keeps only the last $NodeData of a name and drops its time and node numbers: each
     block is read with the mesh alone, its tags and node numbers checked here."""
     head, *blocks = open(path).read().split("$NodeData\n")
+    lines = head.split("$Elements\n")[1].split("\n")[1:1 + len(drawn)]  # number, type 2, 2 tags
+    check(all(e.split()[:5] == [str(j + 1), "2", "2", "0", "1"] for j, e in enumerate(lines)),
+          "msh elements %r" % lines[:2])
     steps = []
     for k, block in enumerate(blocks):
         tags = block.split("\n")
