@@ -46,17 +46,17 @@ void appendElements(std::string& out, const ElementTable& elements) {
 }
 
 // One step: the view's name, the time, then the step number, 3 components and the node count.
-void appendNodeData(std::string& out, const ResultRecord& record, long step, long& replaced) {
+void appendNodeData(std::string& out, const StepData& data, long step, long& replaced) {
   out += "$NodeData\n1\n\"displacement\"\n1\n";
-  appendNumber(out, finiteOrZero(record.time(), replaced));
+  appendNumber(out, finiteOrZero(data.time, replaced));
   out += "\n3\n";
   appendNumber(out, step);
   out += "\n3\n";
   appendNumber(out, static_cast<long>(NODE_COUNT));
   out += '\n';
   for (int i = 0; i < NODE_COUNT; ++i) {
-    appendNodeLine(out, static_cast<long>(i) + 1, finiteOrZero(record.vectors[i][0], replaced),
-                   finiteOrZero(record.vectors[i][1], replaced));
+    appendNodeLine(out, static_cast<long>(i) + 1, finiteOrZero(data.vectors[i][0], replaced),
+                   finiteOrZero(data.vectors[i][1], replaced));
   }
   out += "$EndNodeData\n";
 }
@@ -67,27 +67,29 @@ void beginGmsh(GmshOutput& out, const std::string& path) {
   out.path = path;
   out.temporary = companion::temporaryPath(path);
   openOutput(out.file, out.temporary, path);
+  failOnError(out.file);
 }
 
-void addGmshStep(GmshOutput& out, const ResultRecord& record, const NodeTable& nodes,
-                 const ElementTable& elements) {
+std::string addGmshStep(GmshOutput& out, const StepData& step) {
   out.block.clear();
   if (out.steps == 0) {
-    out.nodes = nodes;
-    out.elements = elements;
+    out.nodes = step.nodes;
+    out.elements = step.elements;
     out.block += "$MeshFormat\n2.2 0 8\n$EndMeshFormat\n";
-    appendNodes(out.block, nodes, out.replaced);
-    appendElements(out.block, elements);
-  } else if (std::memcmp(&out.nodes, &nodes, sizeof nodes) != 0 ||
-             std::memcmp(&out.elements, &elements, sizeof elements) != 0) {
+    appendNodes(out.block, step.nodes, out.replaced);
+    appendElements(out.block, step.elements);
+  } else if (std::memcmp(&out.nodes, &step.nodes, sizeof step.nodes) != 0 ||
+             std::memcmp(&out.elements, &step.elements, sizeof step.elements) != 0) {
     out.meshChanged = true;
   }
-  appendNodeData(out.block, record, out.steps, out.replaced);
+  appendNodeData(out.block, step, out.steps, out.replaced);
   writeOutput(out.file, out.block);
   ++out.steps;
+  return out.file.error;
 }
 
 void finishGmsh(GmshOutput& out) {
   closeOutput(out.file);
+  failOnError(out.file);
   companion::commit(out.temporary, out.path);
 }

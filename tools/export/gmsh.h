@@ -6,6 +6,7 @@
 
 #include "output_file.h"
 #include "model/tables.h"
+#include "writer.h"
 
 struct GmshOutput {
   std::string path;       // NAME.msh as given
@@ -21,13 +22,12 @@ struct GmshOutput {
   long replaced = 0;  // values written as 0: not finite numbers
 };
 
-// Creates the temporary file.
+// Creates the temporary file. Main thread: fails naming the file.
 void beginGmsh(GmshOutput& out, const std::string& path);
 
-// Writes one time step: on the first, the mesh of the tables as the viewer holds them, then the
-// record's displacements.
-void addGmshStep(GmshOutput& out, const ResultRecord& record, const NodeTable& nodes,
-                 const ElementTable& elements);
+// Writes one time step: on the first, the mesh of the step's tables, then its displacements.
+// Returns the file's failure, if any (the writing thread calls it).
+std::string addGmshStep(GmshOutput& out, const StepData& step);
 
-// Closes the file and moves it to its name.
+// Closes the file and moves it to its name. Main thread: fails naming the file.
 void finishGmsh(GmshOutput& out);

@@ -1,7 +1,7 @@
 // meshplay-a-export, meshplay-b-export, ...: the viewer's run, record by record as the viewer
 // replays it, written for ParaView (.pvd and .vtu files) or Gmsh (.msh). No window: the records go
 // through the viewer's own replay step, so the run ends where the viewer's ends and the mesh is the
-// one the viewer holds at each record.
+// one the viewer holds at each record. This thread reads; a thread of its own writes (writer.h).
 #include <string>
 
 #include "companion.h"
@@ -9,6 +9,7 @@
 #include "model/viewer_state.h"
 #include "options.h"
 #include "paraview.h"
+#include "writer.h"
 
 namespace {
 
@@ -29,22 +30,24 @@ int main(int argc, char** argv) {
   companion::openRun();
 
   long shown = 0;  // records of the cut run so far
-  long steps = 0;  // records written
+  long steps = 0;  // records handed to the writer
   while (companion::nextRecord(options.range)) {
     if (shown++ % options.every != 0) continue;
-    if (toParaView) {
-      if (steps == 0) beginParaView(paraview);
-      addParaViewStep(paraview, state.shownRecord, state.nodeTable, state.elementTable);
-    } else {
-      if (steps == 0) beginGmsh(gmsh, options.output);
-      addGmshStep(gmsh, state.shownRecord, state.nodeTable, state.elementTable);
+    if (steps == 0 && toParaView) {
+      beginParaView(paraview);
+      startWriter([&paraview](const StepData& step) { return addParaViewStep(paraview, step); });
+    } else if (steps == 0) {
+      beginGmsh(gmsh, options.output);
+      startWriter([&gmsh](const StepData& step) { return addGmshStep(gmsh, step); });
     }
+    handOver(state.shownRecord, state.nodeTable, state.elementTable);
     companion::progress(++steps, "steps");
   }
   companion::progressDone();
   if (companion::recordsRead() == 0) companion::fail("result.dat: no time step to export");
   if (steps == 0) companion::fail("no time step of the run lies between --from and --to");
 
+  finishWriter();
   if (toParaView) {
     finishParaView(paraview);
   } else {

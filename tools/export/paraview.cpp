@@ -129,11 +129,11 @@ void buildMesh(ParaViewOutput& out, const NodeTable& nodes, const ElementTable& 
 
 // One .vtu whole: the head, the displacement of every node as a 3-vector (z = 0), which "Warp By
 // Vector" adds to the points, then the mesh.
-void buildVtu(ParaViewOutput& out, const ResultRecord& record) {
+void buildVtu(ParaViewOutput& out, const StepData& step) {
   double vectors[NODE_COUNT][3];
   for (int i = 0; i < NODE_COUNT; ++i) {
-    vectors[i][0] = finiteOrZero(record.vectors[i][0], out.replaced);
-    vectors[i][1] = finiteOrZero(record.vectors[i][1], out.replaced);
+    vectors[i][0] = finiteOrZero(step.vectors[i][0], out.replaced);
+    vectors[i][1] = finiteOrZero(step.vectors[i][1], out.replaced);
     vectors[i][2] = 0.0;
   }
   out.block.clear();
@@ -171,33 +171,36 @@ void beginParaView(ParaViewOutput& out) {
               std::string("<?xml version=\"1.0\"?>\n<VTKFile type=\"Collection\" ") +
                   "version=\"1.0\" byte_order=\"" + RAW_BYTE_ORDER +
                   "\" header_type=\"UInt64\">\n  <Collection>\n");
+  failOnError(out.collection);
 }
 
-void addParaViewStep(ParaViewOutput& out, const ResultRecord& record, const NodeTable& nodes,
-                     const ElementTable& elements) {
+std::string addParaViewStep(ParaViewOutput& out, const StepData& step) {
   const std::string name = vtuName(out.folderName, out.steps);
-  if (out.steps == 0 || std::memcmp(&out.nodes, &nodes, sizeof nodes) != 0 ||
-      std::memcmp(&out.elements, &elements, sizeof elements) != 0) {
-    buildMesh(out, nodes, elements);
+  if (out.steps == 0 || std::memcmp(&out.nodes, &step.nodes, sizeof step.nodes) != 0 ||
+      std::memcmp(&out.elements, &step.elements, sizeof step.elements) != 0) {
+    buildMesh(out, step.nodes, step.elements);
   }
-  buildVtu(out, record);
+  buildVtu(out, step);
   OutputFile vtu;
   openOutput(vtu, (fs::path(out.folderTemporary) / name).string(),
              (fs::path(out.folderPath) / name).string());
   writeOutput(vtu, out.block);
   closeOutput(vtu);
+  if (!vtu.error.empty()) return vtu.error;
 
   std::string entry = "    <DataSet timestep=\"";
-  appendNumber(entry, finiteOrZero(record.time(), out.replaced));
+  appendNumber(entry, finiteOrZero(step.time, out.replaced));
   entry +=
       "\" group=\"\" part=\"0\" file=\"" + xmlAttribute(out.folderName + "/" + name) + "\"/>\n";
   writeOutput(out.collection, entry);
   ++out.steps;
+  return out.collection.error;
 }
 
 void finishParaView(ParaViewOutput& out) {
   writeOutput(out.collection, "  </Collection>\n</VTKFile>\n");
   closeOutput(out.collection);
+  failOnError(out.collection);
   // The folder first: a .pvd that is there always finds its files.
   companion::commit(out.folderTemporary, out.folderPath);
   companion::commit(out.pvdTemporary, out.pvdPath);

@@ -6,6 +6,7 @@
 
 #include "output_file.h"
 #include "model/tables.h"
+#include "writer.h"
 
 struct ParaViewOutput {
   std::string pvdPath;       // NAME.pvd as given
@@ -31,13 +32,13 @@ struct ParaViewOutput {
 // this one's), or the .pvd's name is a folder.
 void checkParaViewTarget(ParaViewOutput& out, const std::string& pvdPath);
 
-// Creates the temporary folder and collection.
+// Creates the temporary folder and collection. Main thread: fails naming what it cannot create.
 void beginParaView(ParaViewOutput& out);
 
-// Writes the .vtu of one time step (the mesh as the viewer holds it at this record, and the
-// record's displacements) and its entry in the collection.
-void addParaViewStep(ParaViewOutput& out, const ResultRecord& record, const NodeTable& nodes,
-                     const ElementTable& elements);
+// Writes the .vtu of one time step (the step's own tables and displacements) and its entry in the
+// collection. Returns the first failure, if any (the writing thread calls it).
+std::string addParaViewStep(ParaViewOutput& out, const StepData& step);
 
-// Completes the collection and moves the folder, then the .pvd, to their names.
+// Completes the collection and moves the folder, then the .pvd, to their names. Main thread:
+// fails naming what it cannot write or rename.
 void finishParaView(ParaViewOutput& out);
