@@ -116,11 +116,16 @@ check(r.returncode == 0 and r.stderr == one_nan + changed.replace("run.", "cut."
       "cut: %r" % r.stderr)
 check_steps("cut", read_msh(os.path.join(work, "cut.msh")), [1.25, 3.0], [1, 3], True)
 
-# Failures: (arguments, a change to the folder, the message's start after the program's name).
+# Failures: (arguments, folder, file size limit, the message's start after the program's name).
 os.mkdir(os.path.join(work, "run2"))
-empty = tempfile.mkdtemp(prefix="meshplay-export-empty-")
+empty, blank = (tempfile.mkdtemp(prefix="meshplay-export-") for _ in range(2))
+for f in ("geodata.dat", "tridata.dat", "result.dat"):
+    open(os.path.join(blank, f), "w").close()  # files with no record
 failures = [
     (["x.pvd"], empty, None, "result.dat: No such file"),
+    (["x.msh"], blank, None, "result.dat: no time step to export"),
+    (["x.msh", "--from", "100"], work, None, "no time step of the run lies between --from and"),
+    (["x.msh", "--bogus"], work, None, "unknown option '--bogus'"),
     (["x.vtk"], work, None, "x.vtk: unknown output format"),
     ([], work, None, "expected one OUTPUT"),
     (["x.msh", "--every", "0"], work, None, "invalid value '0' for --every"),
@@ -137,5 +142,5 @@ for args, folder, limit, message in failures:
     check(r.returncode == 1 and r.stderr.startswith("%s: %s" % (name, message))
           and r.stderr.count("\n") == 1, "%r: %d %r" % (args, r.returncode, r.stderr))
     check(sorted(os.listdir(folder)) == before, "%r left %r" % (args, os.listdir(folder)))
-shutil.rmtree(work)
-shutil.rmtree(empty)
+for folder in (work, empty, blank):
+    shutil.rmtree(folder)
