@@ -4,7 +4,7 @@ displacements and times, the run ending where the viewer's ends, a NaN written a
 warning; and its failures, each one line on stderr, status 1, nothing under the final names.
 Needs no display. Arguments: <program>.json ARTIFACT_DIR."""
 
-import json, os, resource, shutil, signal, subprocess, sys, tempfile
+import atexit, json, os, resource, shutil, signal, subprocess, sys, tempfile
 import xml.etree.ElementTree as ET
 
 import meshio
@@ -37,7 +37,13 @@ def export(folder, *args, limit=None):
                           timeout=60, preexec_fn=limit_file_size if limit else None)
 
 
-work = tempfile.mkdtemp(prefix="meshplay-export-")
+def folder():  # removed at exit, whether the case passes or fails
+    path = tempfile.mkdtemp(prefix="meshplay-export-")
+    atexit.register(shutil.rmtree, path, ignore_errors=True)
+    return path
+
+
+work = folder()
 subprocess.run([tools["demodata"], work], check=True, stdout=subprocess.DEVNULL)
 geo = np.c_[np.loadtxt(os.path.join(work, "geodata.dat"))[:, 1:], np.zeros(N)]
 moved = geo + [0.5, 0.25, 0]  # a second block of nodes: the tables from the second record on
@@ -118,7 +124,7 @@ check_steps("cut", read_msh(os.path.join(work, "cut.msh")), [1.25, 3.0], [1, 3],
 
 # Failures: (arguments, folder, file size limit, the message's start after the program's name).
 os.mkdir(os.path.join(work, "run2"))
-empty, blank = (tempfile.mkdtemp(prefix="meshplay-export-") for _ in range(2))
+empty, blank = folder(), folder()
 for f in ("geodata.dat", "tridata.dat", "result.dat"):
     open(os.path.join(blank, f), "w").close()  # files with no record
 failures = [
@@ -136,11 +142,9 @@ failures = [
     (["x.pvd"], work, 2000, "x/x_000000.vtu: File too large"),
     (["run2.pvd"], work, None, "run2: exists already"),
 ]
-for args, folder, limit, message in failures:
-    before = sorted(os.listdir(folder))
-    r = export(folder, *args, limit=limit)
+for args, where, limit, message in failures:
+    before = sorted(os.listdir(where))
+    r = export(where, *args, limit=limit)
     check(r.returncode == 1 and r.stderr.startswith("%s: %s" % (name, message))
           and r.stderr.count("\n") == 1, "%r: %d %r" % (args, r.returncode, r.stderr))
-    check(sorted(os.listdir(folder)) == before, "%r left %r" % (args, os.listdir(folder)))
-for folder in (work, empty, blank):
-    shutil.rmtree(folder)
+    check(sorted(os.listdir(where)) == before, "%r left %r" % (args, os.listdir(where)))
