@@ -2,7 +2,8 @@
 # Builds the benchmarks in Release, starts a private Xvfb and prints the speed figures of both
 # programs: reading one record (medians of REPS repetitions), and frames of the real viewer, playing
 # and drawing from memory (REPS runs of FRAMES frames each, alternating, so that other work on the
-# machine weighs on all of them alike).
+# machine weighs on all of them alike); then the exporter's rates next to reading alone
+# (bench/export.py, best of REPS runs).
 #
 # Usage: bash bench/run.sh        Environment: REPS (default 5), FRAMES (2000), BUILD_DIR.
 set -euo pipefail
@@ -47,3 +48,5 @@ for rep in $(seq "$reps"); do
     done
   done
 done | sort -s -k1,2
+
+REPS="$reps" python3 "$root/bench/export.py" "$build"

@@ -1,6 +1,7 @@
-# Run by CTest: `cmake --install` into PREFIX, then checks that exactly the programs and their
-# manual pages are there, that each page is the meshplay page, and that each installed program
-# runs (without a display it reports its three missing files, prompts, and GLUT gives up).
+# Run by CTest: `cmake --install` into PREFIX, then checks that exactly the programs, their shipped
+# companions (TOOLS) and the manual pages are there, that each page is the meshplay page, that each
+# installed program runs (without a display it reports its three missing files, prompts, and GLUT
+# gives up) and that each companion answers --version.
 # With DEB=ON it builds the Debian package into PREFIX instead and checks its contents and
 # dependencies.
 cmake_minimum_required(VERSION 3.20)
@@ -11,8 +12,15 @@ function(fail)
 endfunction()
 
 string(REPLACE "," ";" PROGRAMS "${PROGRAMS}")
-set(expected)
+string(REPLACE "," ";" TOOLS "${TOOLS}")
+set(companions)
 foreach(program IN LISTS PROGRAMS)
+  foreach(tool IN LISTS TOOLS)
+    list(APPEND companions ${program}-${tool})
+  endforeach()
+endforeach()
+set(expected)
+foreach(program IN LISTS PROGRAMS companions)
   list(APPEND expected ${BINDIR}/${program} ${MANDIR}/man1/${program}.1.gz)
 endforeach()
 list(SORT expected)
@@ -58,13 +66,21 @@ endif()
 
 set(empty ${PREFIX}/empty-working-folder)
 file(MAKE_DIRECTORY ${empty})
-foreach(program IN LISTS PROGRAMS)
+foreach(program IN LISTS PROGRAMS companions)
   execute_process(COMMAND gzip -dc ${PREFIX}/${MANDIR}/man1/${program}.1.gz
     RESULT_VARIABLE status OUTPUT_VARIABLE page)
   if(NOT status EQUAL 0 OR NOT page MATCHES "\n\\.TH MESHPLAY 1 " OR NOT page MATCHES "${program}")
     fail("${program}.1.gz is not a gzip-compressed meshplay page naming ${program}")
   endif()
-
+endforeach()
+foreach(program IN LISTS companions)
+  execute_process(COMMAND ${PREFIX}/${BINDIR}/${program} --version
+    RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  if(NOT status EQUAL 0 OR NOT out MATCHES "^${program} [0-9]")
+    fail("installed ${program} --version: status ${status}\nstdout: ${out}\nstderr: ${err}")
+  endif()
+endforeach()
+foreach(program IN LISTS PROGRAMS)
   # No display: the program reads its files, prompts, takes the end of its input for Enter and
   # stops where GLUT cannot open the window. Leak reports would come from the X libraries.
   execute_process(

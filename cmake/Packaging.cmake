@@ -1,9 +1,18 @@
-# Installation and the Debian package: both programs in bin/, their manual page in man1/, and a
-# .deb built by CPack (`cpack -G DEB` in the build tree) that depends on the GL and freeglut
-# runtime libraries the programs link.
+# Installation and the Debian package: both programs and the companions users run in bin/, their
+# manual page in man1/, and a .deb built by CPack (`cpack -G DEB` in the build tree) that depends
+# on the GL and freeglut runtime libraries the programs link.
 include(GNUInstallDirs)
 
-install(TARGETS ${MESHPLAY_PROGRAMS} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# The companion programs that ship beside each viewer, by tool name (the demo data generator is a
+# development aid and stays in the build tree).
+set(MESHPLAY_SHIPPED_TOOLS export)
+set(MESHPLAY_INSTALLED ${MESHPLAY_PROGRAMS})
+foreach(program IN LISTS MESHPLAY_PROGRAMS)
+  foreach(tool IN LISTS MESHPLAY_SHIPPED_TOOLS)
+    list(APPEND MESHPLAY_INSTALLED ${program}-${tool})
+  endforeach()
+endforeach()
+install(TARGETS ${MESHPLAY_INSTALLED} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
 # One page describes every program; it is installed under each program's name so that `man
 # meshplay-a` and `man meshplay-b` both find it, and compressed, as Debian ships manual pages.
@@ -15,7 +24,7 @@ add_custom_command(OUTPUT ${MESHPLAY_MAN_PAGE}
   DEPENDS ${PROJECT_SOURCE_DIR}/docs/meshplay.1
   COMMENT "Compressing the manual page")
 add_custom_target(meshplay-man-page ALL DEPENDS ${MESHPLAY_MAN_PAGE})
-foreach(program IN LISTS MESHPLAY_PROGRAMS)
+foreach(program IN LISTS MESHPLAY_INSTALLED)
   install(FILES ${MESHPLAY_MAN_PAGE} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
     RENAME ${program}.1.gz)
 endforeach()
@@ -30,7 +39,9 @@ set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
 nodes joined by triangles (a block on a shaking base, say), read from three text files: node
 positions, triangles and time steps. The deformed mesh is drawn above a base line with a time
 label and a progress bar; the mouse and keys play, step, stop, rewind, toggle and zoom.
-meshplay-a is built for a 10 x 6 grid, meshplay-b for a 30 x 12 grid.")
+meshplay-a is built for a 10 x 6 grid, meshplay-b for a 30 x 12 grid.
+meshplay-a-export and meshplay-b-export write the same run for ParaView (.pvd and .vtu files)
+or Gmsh (.msh).")
 set(MESHPLAY_MAINTAINER "meshplay developers <meshplay@example.org>"
   CACHE STRING "Maintainer field of the Debian package")
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${MESHPLAY_MAINTAINER})
@@ -48,7 +59,9 @@ include(CPack)
 # start; then builds the package and checks what it holds. Each works in a folder of its own.
 if(MESHPLAY_TESTS)
   string(JOIN "," programs ${MESHPLAY_PROGRAMS})  # a list would split into arguments
-  set(check ${CMAKE_COMMAND} -DBUILD_DIR=${PROJECT_BINARY_DIR} -DPROGRAMS=${programs}
+  string(JOIN "," tools ${MESHPLAY_SHIPPED_TOOLS})
+  set(check ${CMAKE_COMMAND} -DBUILD_DIR=${PROJECT_BINARY_DIR}
+    -DPROGRAMS=${programs} -DTOOLS=${tools}
     -DBINDIR=${CMAKE_INSTALL_BINDIR} -DMANDIR=${CMAKE_INSTALL_MANDIR})
   add_test(NAME install.layout
     COMMAND ${check} -DPREFIX=${PROJECT_BINARY_DIR}/install-check

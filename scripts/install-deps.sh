@@ -7,6 +7,7 @@ packages=(
   freeglut3-dev libgl-dev libgl1-mesa-dri libfast-float-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xdotool imagemagick x11-utils x11-apps python3  # x11-apps: xwd, the e2e screenshots
+  python3-meshio  # the exporter's test reads its .vtu and .msh files back
   clang libclang-rt-14-dev llvm  # the fuzz targets: clang, its libFuzzer runtime, the symbolizer
 )
 

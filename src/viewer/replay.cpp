@@ -1,5 +1,6 @@
 // One step of the replay: read the next record, report it, decide the end of the run, refresh the
-// tables. Nothing here draws or touches GLUT, so programs without a window step the same replay.
+// tables; and the opening of the files it reads. Nothing here draws or touches GLUT, so programs
+// without a window open and step the same replay.
 #include "viewer/replay.h"
 
 #include <cmath>
@@ -7,6 +8,21 @@
 #include "model/readers.h"
 #include "model/viewer_state.h"
 #include "viewer/console.h"
+
+namespace {
+
+// A file that cannot be opened is reported and its stream stays absent; start-up goes on.
+void openInput(InputStream& stream, const char* path) {
+  if (!openStream(stream, path)) printMessage(MSG_CANNOT_OPEN);
+}
+
+}  // namespace
+
+void openInputs() {
+  openInput(state.resultStream, "result.dat");
+  openInput(state.nodeStream, "geodata.dat");
+  openInput(state.elementStream, "tridata.dat");
+}
 
 bool runHasEnded(double t, bool timeValid, bool rewindRequested) {
   if (!timeValid || std::isnan(t) || t < -1.0) return true;

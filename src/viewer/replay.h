@@ -8,6 +8,10 @@ struct ReplayStep {
   bool rewound = false;  // it ended on a rewind, so the first record is to be shown at once
 };
 
+// Opens "result.dat", "geodata.dat" and "tridata.dat" into the state's streams, in that order,
+// printing "file cannot open." for each one that fails; its stream stays absent.
+void openInputs();
+
 // One step of the replay: reads the next record into state.shownRecord (on the end of the data it
 // keeps the last one), prints the console line, ends the run if it is over and refreshes the tables
 // from their streams. Playback is left to the caller, so that programs without a window can step.

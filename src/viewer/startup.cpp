@@ -15,11 +15,6 @@
 
 namespace {
 
-// A file that cannot be opened is reported and its stream stays absent; start-up goes on.
-void openInput(InputStream& stream, const char* path) {
-  if (!openStream(stream, path)) printMessage(MSG_CANNOT_OPEN);
-}
-
 // Mesa's software renderer replaces its 512 KiB immediate-mode vertex buffer every few frames
 // (every eight or nine in profile B) and frees the old one. At that size the C library maps every
 // new buffer from the system and unmaps it when it is freed, so each new buffer's pages fault in
@@ -35,12 +30,6 @@ void keepFreedMemoryForReuse() {
 }
 
 }  // namespace
-
-void openInputs() {
-  openInput(state.resultStream, "result.dat");
-  openInput(state.nodeStream, "geodata.dat");
-  openInput(state.elementStream, "tridata.dat");
-}
 
 void openWindow(int argc, char** argv) {
   glutInit(&argc, argv);

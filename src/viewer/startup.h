@@ -1,12 +1,10 @@
 // Start-up, window and projection.
 #pragma once
 
+#include "viewer/replay.h"  // openInputs, which needs no window
+
 // The window's width and height in pixels when it opens.
 inline constexpr int WINDOW_SIZE = 300;
-
-// Opens "result.dat", "geodata.dat" and "tridata.dat" into the state's streams, in that order,
-// printing "file cannot open." for each one that fails; its stream stays absent.
-void openInputs();
 
 // Initialises GLUT with the command line, opens the double-buffered RGB window of WINDOW_SIZE at
 // (200, 50) titled argv[0], and sets the projection and the clear colour.

@@ -1,0 +1,62 @@
+// What both formats write of the viewer's tables and records: the triangles the viewer draws, and
+// numbers that every reader accepts.
+#pragma once
+
+#include <charconv>
+#include <cmath>
+#include <string>
+
+#include "model/tables.h"
+
+// A triangle the viewer draws: all three indices name a node of the table. The viewer skips the
+// others, so an export leaves them out.
+inline bool isDrawn(const Element& element) {
+  for (std::int32_t node : element.nodes) {
+    if (node < 0 || node >= NODE_COUNT) return false;
+  }
+  return true;
+}
+
+int drawnCount(const ElementTable& table);
+
+// A value that is not a finite number places no node and moves none, and readers differ on it (a
+// NaN point spoils ParaView's bounds, text readers stop at "nan"): both formats write it as 0 and
+// count it, and the count is reported once at the end.
+inline double finiteOrZero(double v, long& replaced) {
+  if (std::isfinite(v)) return v;
+  ++replaced;
+  return 0.0;
+}
+
+// The longest texts of the numbers written: a double in its shortest exact form, such as
+// "-2.2250738585072014e-308", and a 64-bit integer with its sign.
+inline constexpr int DOUBLE_CHARS = 24;
+inline constexpr int LONG_CHARS = 20;
+
+// Appends "number x y 0\n", a node's number and a 2D vector with z = 0, as one line: the line
+// most written, built in place rather than piece by piece.
+inline void appendNodeLine(std::string& out, long number, double x, double y) {
+  char line[LONG_CHARS + 2 * DOUBLE_CHARS + 8];
+  char* const end = line + sizeof line;
+  char* p = std::to_chars(line, end, number).ptr;
+  *p++ = ' ';
+  p = std::to_chars(p, end, x).ptr;
+  *p++ = ' ';
+  p = std::to_chars(p, end, y).ptr;
+  *p++ = ' ';
+  *p++ = '0';
+  *p++ = '\n';
+  out.append(line, p);
+}
+
+// Appends the shortest text that reads back as exactly `v` ("0.0025", "1e-05", "-3").
+inline void appendNumber(std::string& out, double v) {
+  char text[32];  // the longest shortest form, "-2.2250738585072014e-308", has 24 characters
+  const std::to_chars_result r = std::to_chars(text, text + sizeof text, v);
+  out.append(text, r.ptr);
+}
+inline void appendNumber(std::string& out, long v) {
+  char text[24];  // a 64-bit integer has at most 20 characters, its sign included
+  const std::to_chars_result r = std::to_chars(text, text + sizeof text, v);
+  out.append(text, r.ptr);
+}
