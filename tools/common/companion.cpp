@@ -25,7 +25,6 @@ namespace {
 std::string name = "meshplay";
 std::vector<std::string> temporaries;  // removed by fail(); a commit takes its path off the list
 volatile std::sig_atomic_t interruptedBy = 0;
-void (*stopWriting)() = nullptr;  // stopBeforeFail
 
 bool runEnded = false;
 long records = 0;
@@ -74,15 +73,10 @@ const std::string& programName() {
 }
 
 void fail(const std::string& message) {
-  if (stopWriting != nullptr) stopWriting();
   progressDone();
   removeTemporaries();
   std::fprintf(stderr, "%s: %s\n", name.c_str(), message.c_str());
   std::exit(1);
-}
-
-void stopBeforeFail(void (*stop)()) {
-  stopWriting = stop;
 }
 
 void printVersion() {

@@ -16,11 +16,6 @@ const std::string& programName();
 // "<program>: <message>" on stderr; removes every temporary output; exit status 1.
 [[noreturn]] void fail(const std::string& message);
 
-// A function fail() calls first, before it removes temporary output: a companion that writes from
-// a thread of its own stops it there, so that nothing is written into a folder being removed.
-// fail() must then be called from the main thread only.
-void stopBeforeFail(void (*stop)());
-
 // "<program> <version>" on stdout, for --version.
 void printVersion();
 

@@ -6,7 +6,7 @@
 
 #include "output_file.h"
 #include "model/tables.h"
-#include "writer.h"
+#include "mesh_values.h"
 
 struct GmshOutput {
   std::string path;       // NAME.msh as given
@@ -22,12 +22,12 @@ struct GmshOutput {
   long replaced = 0;  // values written as 0: not finite numbers
 };
 
-// Creates the temporary file. Main thread: fails naming the file.
+// Creates the temporary file; fails naming the file.
 void beginGmsh(GmshOutput& out, const std::string& path);
 
 // Writes one time step: on the first, the mesh of the step's tables, then its displacements.
-// Returns the file's failure, if any (the writing thread calls it).
+// Returns the file's failure, if any.
 std::string addGmshStep(GmshOutput& out, const StepData& step);
 
-// Closes the file and moves it to its name. Main thread: fails naming the file.
+// Closes the file and moves it to its name; fails naming the file.
 void finishGmsh(GmshOutput& out);

@@ -1,7 +1,7 @@
 // meshplay-a-export, meshplay-b-export, ...: the viewer's run, record by record as the viewer
 // replays it, written for ParaView (.pvd and .vtu files) or Gmsh (.msh). No window: the records go
 // through the viewer's own replay step, so the run ends where the viewer's ends and the mesh is the
-// one the viewer holds at each record. This thread reads; a thread of its own writes (writer.h).
+// one the viewer holds at each record.
 #include <string>
 
 #include "companion.h"
@@ -9,7 +9,6 @@
 #include "model/viewer_state.h"
 #include "options.h"
 #include "paraview.h"
-#include "writer.h"
 
 namespace {
 
@@ -30,24 +29,22 @@ int main(int argc, char** argv) {
   companion::openRun();
 
   long shown = 0;  // records of the cut run so far
-  long steps = 0;  // records handed to the writer
+  long steps = 0;  // records written
   while (companion::nextRecord(options.range)) {
     if (shown++ % options.every != 0) continue;
-    if (steps == 0 && toParaView) {
-      beginParaView(paraview);
-      startWriter([&paraview](const StepData& step) { return addParaViewStep(paraview, step); });
-    } else if (steps == 0) {
-      beginGmsh(gmsh, options.output);
-      startWriter([&gmsh](const StepData& step) { return addGmshStep(gmsh, step); });
-    }
-    handOver(state.shownRecord, state.nodeTable, state.elementTable);
+    if (steps == 0 && toParaView) beginParaView(paraview);
+    if (steps == 0 && !toParaView) beginGmsh(gmsh, options.output);
+    const StepData step{state.shownRecord.time(), state.shownRecord.vectors, state.nodeTable,
+                        state.elementTable};
+    const std::string error =
+        toParaView ? addParaViewStep(paraview, step) : addGmshStep(gmsh, step);
+    if (!error.empty()) companion::fail(error);
     companion::progress(++steps, "steps");
   }
   companion::progressDone();
   if (companion::recordsRead() == 0) companion::fail("result.dat: no time step to export");
   if (steps == 0) companion::fail("no time step of the run lies between --from and --to");
 
-  finishWriter();
   if (toParaView) {
     finishParaView(paraview);
   } else {

@@ -8,6 +8,14 @@
 
 #include "model/tables.h"
 
+// One time step as the viewer holds it: the record's time and displacements, and the tables.
+struct StepData {
+  double time;
+  const double (*vectors)[2];  // vectors[i]: the displacement (dx, dy) of node i
+  const NodeTable& nodes;
+  const ElementTable& elements;
+};
+
 // A triangle the viewer draws: all three indices name a node of the table. The viewer skips the
 // others, so an export leaves them out.
 inline bool isDrawn(const Element& element) {

@@ -1,6 +1,5 @@
-// Output files written in whole blocks. A failure is kept, naming the file, rather than ending the
-// program at once, so that the writing thread can hand it to the main thread; once a file has
-// failed, nothing more is written to it.
+// Output files written in whole blocks. A failure is kept, naming the file, and reported by the
+// caller; once a file has failed, nothing more is written to it.
 #pragma once
 
 #include <cstddef>
@@ -25,5 +24,5 @@ inline void writeOutput(OutputFile& out, const std::string& text) {
 // Flushes and closes; a failure to do either is a failed write.
 void closeOutput(OutputFile& out);
 
-// Ends the program with the file's failure, if it has one. Main thread only.
+// Ends the program with the file's failure, if it has one.
 void failOnError(const OutputFile& out);

@@ -6,7 +6,7 @@
 
 #include "output_file.h"
 #include "model/tables.h"
-#include "writer.h"
+#include "mesh_values.h"
 
 struct ParaViewOutput {
   std::string pvdPath;       // NAME.pvd as given
@@ -32,13 +32,13 @@ struct ParaViewOutput {
 // this one's), or the .pvd's name is a folder.
 void checkParaViewTarget(ParaViewOutput& out, const std::string& pvdPath);
 
-// Creates the temporary folder and collection. Main thread: fails naming what it cannot create.
+// Creates the temporary folder and collection; fails naming what it cannot create.
 void beginParaView(ParaViewOutput& out);
 
 // Writes the .vtu of one time step (the step's own tables and displacements) and its entry in the
-// collection. Returns the first failure, if any (the writing thread calls it).
+// collection. Returns the first failure, if any.
 std::string addParaViewStep(ParaViewOutput& out, const StepData& step);
 
-// Completes the collection and moves the folder, then the .pvd, to their names. Main thread:
+// Completes the collection and moves the folder, then the .pvd, to their names;
 // fails naming what it cannot write or rename.
 void finishParaView(ParaViewOutput& out);
