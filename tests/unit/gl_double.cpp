@@ -1,7 +1,9 @@
 // The recording GL and GLUT double.
 #include "gl_double.h"
 
+#include <cstdio>
 #include <cstring>
+#include <initializer_list>
 
 GlRecord gl;
 
@@ -18,14 +20,23 @@ std::vector<const RecordedPrimitive*> GlRecord::of(GLenum mode) const {
 }
 
 namespace {
+
+void call(const char* name, std::initializer_list<double> arguments = {}) {
+  std::string text = name;
+  for (double a : arguments) {
+    char number[32];
+    std::snprintf(number, sizeof number, " %.17g", a);
+    text += number;
+  }
+  gl.calls.push_back(text);
+}
+
 void vertex(double x, double y, bool single) {
-  RecordedVertex v;
-  v.x = x;
-  v.y = y;
-  v.single = single;
+  RecordedVertex v{x, y, single, {}};
   std::memcpy(v.color, gl.color, sizeof v.color);
   if (!gl.primitives.empty()) gl.primitives.back().vertices.push_back(v);
 }
+
 }  // namespace
 
 // freeglut's font handles are addresses of data symbols.
@@ -36,30 +47,19 @@ void glClear(GLbitfield) {
   ++gl.clears;
 }
 void glClearColor(GLfloat r, GLfloat g, GLfloat b, GLfloat a) {
-  gl.clearColor[0] = r;
-  gl.clearColor[1] = g;
-  gl.clearColor[2] = b;
-  gl.clearColor[3] = a;
+  call("glClearColor", {r, g, b, a});
 }
 void glViewport(GLint x, GLint y, GLsizei w, GLsizei h) {
-  gl.viewport[0] = x;
-  gl.viewport[1] = y;
-  gl.viewport[2] = w;
-  gl.viewport[3] = h;
+  call("glViewport", {double(x), double(y), double(w), double(h)});
 }
 void glLoadIdentity() {
-  for (double& v : gl.ortho) v = 0.0;
+  call("glLoadIdentity");
 }
 void glOrtho(GLdouble l, GLdouble r, GLdouble b, GLdouble t, GLdouble n, GLdouble f) {
-  const double v[6] = {l, r, b, t, n, f};
-  std::memcpy(gl.ortho, v, sizeof v);
-  ++gl.orthoCalls;
+  call("glOrtho", {l, r, b, t, n, f});
 }
 void glBegin(GLenum mode) {
-  RecordedPrimitive p;
-  p.mode = mode;
-  p.pointSize = gl.pointSize;
-  gl.primitives.push_back(p);
+  gl.primitives.push_back({mode, gl.pointSize, {}});
   gl.inBegin = true;
 }
 void glEnd() {
@@ -87,52 +87,46 @@ void glRasterPos3d(GLdouble x, GLdouble y, GLdouble z) {
 }
 
 void glutInit(int*, char**) {
-  gl.calls.push_back("glutInit");
+  call("glutInit");
 }
 void glutInitDisplayMode(unsigned int mode) {
-  gl.displayMode = mode;
-  gl.calls.push_back("glutInitDisplayMode");
+  call("glutInitDisplayMode", {double(mode)});
 }
 void glutInitWindowPosition(int x, int y) {
-  gl.position[0] = x;
-  gl.position[1] = y;
-  gl.calls.push_back("glutInitWindowPosition");
+  call("glutInitWindowPosition", {double(x), double(y)});
 }
 void glutInitWindowSize(int w, int h) {
-  gl.size[0] = w;
-  gl.size[1] = h;
-  gl.calls.push_back("glutInitWindowSize");
+  call("glutInitWindowSize", {double(w), double(h)});
 }
 int glutCreateWindow(const char* title) {
-  gl.title = title;
-  gl.calls.push_back("glutCreateWindow");
+  gl.calls.push_back(std::string("glutCreateWindow ") + title);
   return 1;
 }
 void glutReshapeFunc(void (*f)(int, int)) {
   gl.reshape = f;
-  gl.calls.push_back("glutReshapeFunc");
+  call("glutReshapeFunc");
 }
 void glutDisplayFunc(void (*f)()) {
   gl.display = f;
-  gl.calls.push_back("glutDisplayFunc");
+  call("glutDisplayFunc");
 }
 void glutMouseFunc(void (*f)(int, int, int, int)) {
   gl.mouse = f;
-  gl.calls.push_back("glutMouseFunc");
+  call("glutMouseFunc");
 }
 void glutKeyboardFunc(void (*f)(unsigned char, int, int)) {
   gl.keyboard = f;
-  gl.calls.push_back("glutKeyboardFunc");
+  call("glutKeyboardFunc");
 }
 void glutSpecialFunc(void (*f)(int, int, int)) {
   gl.special = f;
-  gl.calls.push_back("glutSpecialFunc");
+  call("glutSpecialFunc");
 }
 void glutIdleFunc(void (*f)()) {
   gl.idle = f;
 }
 void glutMainLoop() {
-  gl.calls.push_back("glutMainLoop");
+  call("glutMainLoop");
 }
 void glutPostRedisplay() {
   ++gl.redisplays;

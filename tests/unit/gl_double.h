@@ -20,24 +20,19 @@ struct RecordedPrimitive {
 };
 
 struct GlRecord {
-  std::vector<std::string> calls;  // set-up and callback registrations, in order
+  // Set-up, projection and registration calls in order, each with its arguments ("%.17g"), such
+  // as "glutInitWindowSize 300 300".
+  std::vector<std::string> calls;
   std::vector<RecordedPrimitive> primitives;
   double color[3] = {1.0, 1.0, 1.0};
   float pointSize = 1.0f;
-  float clearColor[4] = {0, 0, 0, 0};
   int clears = 0, swaps = 0, redisplays = 0;
-  int viewport[4] = {0, 0, 0, 0};
-  double ortho[6] = {0, 0, 0, 0, 0, 0};
-  int orthoCalls = 0;
   double rasterPos[3] = {0, 0, 0};
   double rasterColor[3] = {0, 0, 0};
   std::string text;  // every bitmap character drawn
   const void* font = nullptr;
   bool inBegin = false;
 
-  std::string title;
-  unsigned displayMode = 0;
-  int position[2] = {0, 0}, size[2] = {0, 0};
   void (*idle)() = nullptr;
   void (*display)() = nullptr;
   void (*reshape)(int, int) = nullptr;

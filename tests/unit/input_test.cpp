@@ -1,7 +1,8 @@
-// The controls: the playback state machine, the display toggles, rewind, zoom and quit.
+// The controls: from a fresh start, each sequence of mouse and key events leaves playback, the
+// flags, the view scale and the redraws posted as the controls table says.
 #include <gtest/gtest.h>
 
-#include <string>
+#include <vector>
 
 #include "viewer/input.h"
 #include "viewer_fixture.h"
@@ -10,133 +11,77 @@ namespace {
 
 using InputTest = ViewerTest;
 
-bool running() {
-  return gl.idle == onIdle;
+enum Kind { MOUSE, KEY, SPECIAL };
+struct Event {
+  Kind kind;
+  int code;
+  int buttonState = GLUT_DOWN;
+};
+
+std::vector<Event> times(int n, Event e) {
+  return std::vector<Event>(static_cast<std::size_t>(n), e);
 }
 
-TEST_F(InputTest, MouseButtonsStartStopAndStep) {
+TEST_F(InputTest, EventsActAsTheControlsSay) {
+  const Event left{MOUSE, GLUT_LEFT_BUTTON}, right{MOUSE, GLUT_RIGHT_BUTTON};
+  const Event middle{MOUSE, GLUT_MIDDLE_BUTTON}, up{SPECIAL, GLUT_KEY_UP};
+  const Event down{SPECIAL, GLUT_KEY_DOWN}, s{KEY, 's'}, r{KEY, 'r'};
+  const double start = SCALE_INIT;
   const struct {
-    int button, buttonState;
-    bool fromRunning, toRunning;
-    int redisplays;
+    std::vector<Event> events;
+    bool running;
+    int redisplays, nodes, elements, rewind, paused;
+    double scale;
     const char* why;
   } rows[] = {
-      {GLUT_LEFT_BUTTON, GLUT_DOWN, false, true, 0, "left down plays"},
-      {GLUT_LEFT_BUTTON, GLUT_UP, false, true, 0, "left up plays too"},
-      {GLUT_LEFT_BUTTON, GLUT_UP, true, true, 0, "left release keeps playing"},
-      {GLUT_RIGHT_BUTTON, GLUT_DOWN, false, true, 0, "right held plays"},
-      {GLUT_RIGHT_BUTTON, GLUT_UP, true, false, 0, "right release stops"},
-      {GLUT_RIGHT_BUTTON, GLUT_UP, false, false, 0, "right release while stopped"},
-      {GLUT_MIDDLE_BUTTON, GLUT_DOWN, false, false, 1, "middle steps once"},
-      {GLUT_MIDDLE_BUTTON, GLUT_DOWN, true, true, 1, "middle while running"},
-      {GLUT_MIDDLE_BUTTON, GLUT_UP, false, false, 0, "middle up does nothing"},
-      {3, GLUT_DOWN, true, true, 0, "wheel up does nothing"},
-      {4, GLUT_UP, false, false, 0, "wheel down does nothing"},
+      // clang-format off
+      {{left}, true, 0, 1, 1, 0, 0, start, "left down plays"},
+      {{{MOUSE, GLUT_LEFT_BUTTON, GLUT_UP}}, true, 0, 1, 1, 0, 0, start, "left up plays too"},
+      {{right}, true, 0, 1, 1, 0, 0, start, "right plays while held"},
+      {{left, {MOUSE, GLUT_RIGHT_BUTTON, GLUT_UP}}, false, 0, 1, 1, 0, 0, start, "right up stops"},
+      {{middle, {MOUSE, GLUT_MIDDLE_BUTTON, GLUT_UP}}, false, 1, 1, 1, 0, 0, start, "middle steps"},
+      {{{MOUSE, 3}, {MOUSE, 4, GLUT_UP}, {MOUSE, 7}}, false, 0, 1, 1, 0, 0, start, "wheel: nothing"},
+      {{{KEY, 'n'}, {KEY, 'n'}, {KEY, 'e'}}, false, 3, 1, 0, 0, 0, start, "n, e toggle, redraw"},
+      {{r}, false, 0, 1, 1, 1, 0, start, "r waits for the next frame"},
+      {{r, r}, false, 0, 1, 1, 0, 0, start, "r twice cancels itself"},
+      {{{KEY, 'N'}, {KEY, 'E'}, {KEY, 'Q'}, {KEY, 'R'}, {KEY, 'S'}, {KEY, 'x'}, {KEY, 0}, {KEY, 255},
+        {SPECIAL, GLUT_KEY_LEFT}, {SPECIAL, GLUT_KEY_F1}, {SPECIAL, 'n'}},
+       false, 0, 1, 1, 0, 0, start, "upper case and other keys do nothing"},
+      {{s}, false, 0, 1, 1, 0, 1, start, "the first s only pauses"},
+      {{s, s}, true, 0, 1, 1, 0, 0, start, "the second s plays"},
+      {{s, left, s}, true, 0, 1, 1, 0, 0, start, "s after the mouse played leaves it playing"},
+      {{s, left, s, s}, false, 0, 1, 1, 0, 1, start, "and the next s stops"},
+      {{up}, false, 1, 1, 1, 0, 0, start - SCALE_STEP, "up zooms in, redraws, apart from e"},
+      {times(12, down), false, 12, 1, 1, 0, 0, 2 * start, "twelve downs double the scale"},
+      {times(20, up), false, 20, 1, 1, 0, 0, SCALE_STEP, "up stops at half a step, redraws"},
+      // clang-format on
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.why);
-    resetGl();
-    gl.idle = row.fromRunning ? onIdle : nullptr;
-    onMouse(row.button, row.buttonState, 10, 20);
-    EXPECT_EQ(running(), row.toRunning);
+    resetViewer();
+    for (const Event& e : row.events) {
+      if (e.kind == MOUSE) onMouse(e.code, e.buttonState, 10, 20);
+      if (e.kind == KEY) onKey(static_cast<unsigned char>(e.code), 0, 0);
+      if (e.kind == SPECIAL) onSpecialKey(e.code, 0, 0);
+    }
+    EXPECT_EQ(gl.idle == onIdle, row.running);
     EXPECT_EQ(gl.redisplays, row.redisplays);
-    EXPECT_EQ(state.paused, 0);  // the mouse never touches the pause toggle
+    EXPECT_EQ(state.showNodes, row.nodes);
+    EXPECT_EQ(state.showElements, row.elements);
+    EXPECT_EQ(state.rewindRequested, row.rewind);
+    EXPECT_EQ(state.paused, row.paused);
+    EXPECT_NEAR(state.viewScale, row.scale, 1e-12);
   }
-  resetGl();
+  // The idle callback is playback: one redraw each time GLUT is idle. A flag holding anything
+  // but 1 toggles to 1; the down arrow has no limit.
+  resetViewer();
   onIdle();
   EXPECT_EQ(gl.redisplays, 1);
-}
-
-TEST_F(InputTest, KeysToggleTheirFlagsAndOnlyLowerCaseCounts) {
-  onKey('n', 0, 0);
-  EXPECT_EQ(state.showNodes, 0);
-  EXPECT_EQ(gl.redisplays, 1);
+  state.showNodes = 2;
   onKey('n', 0, 0);
   EXPECT_EQ(state.showNodes, 1);
-  onKey('e', 0, 0);
-  EXPECT_EQ(state.showElements, 0);
-  EXPECT_EQ(gl.redisplays, 3);
-
-  state.showNodes = 2;  // a flag holding anything but 1 toggles to 1
-  onKey('n', 0, 0);
-  EXPECT_EQ(state.showNodes, 1);
-
-  onKey('r', 0, 0);  // a rewind waits for the next frame, whatever causes it
-  EXPECT_EQ(state.rewindRequested, 1);
-  EXPECT_EQ(gl.redisplays, 4);
-  onKey('r', 0, 0);  // and twice cancels itself
-  EXPECT_EQ(state.rewindRequested, 0);
-
-  resetViewer();
-  const int ignored[] = {'N', 'E', 'Q', 'R', 'S', 'x', ' ', '\r', 0, 255};
-  for (int key : ignored) {
-    SCOPED_TRACE(key);
-    onKey(static_cast<unsigned char>(key), 0, 0);
-    EXPECT_EQ(state.showNodes, 1);
-    EXPECT_EQ(state.showElements, 1);
-    EXPECT_EQ(state.rewindRequested, 0);
-    EXPECT_EQ(state.paused, 0);
-    EXPECT_EQ(gl.redisplays, 0);
-    EXPECT_FALSE(running());
-  }
-}
-
-TEST_F(InputTest, PauseToggleFollowsItsLastAction) {
-  // The first 's' after start-up: playback is already stopped, only the toggle changes.
-  onKey('s', 0, 0);
-  EXPECT_EQ(state.paused, 1);
-  EXPECT_FALSE(running());
-  onKey('s', 0, 0);
-  EXPECT_EQ(state.paused, 0);
-  EXPECT_TRUE(running());
-
-  // Stop with 's', restart with the mouse: the next 's' leaves playback running, the one after
-  // stops it.
-  onKey('s', 0, 0);
-  EXPECT_FALSE(running());
-  onMouse(GLUT_LEFT_BUTTON, GLUT_DOWN, 0, 0);
-  EXPECT_TRUE(running());
-  onKey('s', 0, 0);
-  EXPECT_EQ(state.paused, 0);
-  EXPECT_TRUE(running());
-  onKey('s', 0, 0);
-  EXPECT_EQ(state.paused, 1);
-  EXPECT_FALSE(running());
-  EXPECT_EQ(gl.redisplays, 0);
-}
-
-TEST_F(InputTest, ArrowsZoomAndTheUpArrowStopsAtHalfAStep) {
-  // The up arrow and 'e' share code 101 but arrive through different callbacks.
-  onSpecialKey(GLUT_KEY_UP, 0, 0);
-  EXPECT_EQ(state.showElements, 1);
-  EXPECT_NEAR(state.viewScale, SCALE_INIT - SCALE_STEP, 1e-12);
-  onKey('e', 0, 0);
-  EXPECT_NEAR(state.viewScale, SCALE_INIT - SCALE_STEP, 1e-12);
-
-  resetViewer();
-  for (int press = 1; press <= 20; ++press) {
-    SCOPED_TRACE(press);
-    onSpecialKey(GLUT_KEY_UP, 0, 0);
-    EXPECT_GE(state.viewScale, SCALE_STEP / 2.0);
-    EXPECT_EQ(gl.redisplays, press);  // refused presses redraw too
-  }
-  EXPECT_NEAR(state.viewScale, SCALE_STEP, 1e-12);  // at most twelvefold
-
-  resetViewer();
-  for (int press = 0; press < 12; ++press) onSpecialKey(GLUT_KEY_DOWN, 0, 0);
-  EXPECT_NEAR(state.viewScale, 2.0 * SCALE_INIT, 1e-12);
   for (int press = 0; press < 1000; ++press) onSpecialKey(GLUT_KEY_DOWN, 0, 0);
-  EXPECT_NEAR(state.viewScale, 2.0 * SCALE_INIT + 1000 * SCALE_STEP, 1e-9);
-
-  resetViewer();
-  const int others[] = {GLUT_KEY_LEFT, GLUT_KEY_RIGHT, GLUT_KEY_F1, GLUT_KEY_PAGE_UP, 'n'};
-  for (int key : others) {
-    onSpecialKey(key, 0, 0);
-  }
-  EXPECT_EQ(state.viewScale, SCALE_INIT);
-  EXPECT_EQ(state.showNodes, 1);
-  EXPECT_EQ(state.showElements, 1);
-  EXPECT_EQ(gl.redisplays, 0);
+  EXPECT_NEAR(state.viewScale, SCALE_INIT + 1000 * SCALE_STEP, 1e-9);
 }
 
 TEST_F(InputTest, EscapeAndQuitEndTheProcessWithStatusZero) {
