@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <limits>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "viewer/frame.h"
 #include "viewer/input.h"
@@ -45,29 +47,41 @@ TEST(EndOfRun, Boundaries) {
   }
 }
 
-TEST_F(FrameTest, ARunEndsOnItsEndTimeStopsPlaybackAndReplaysFromTheStart) {
-  start(times({0.0, T_END - 0.01, T_END + 0.5, 99.0}));
-  gl.idle = onIdle;  // playing
-  EXPECT_EQ(frame(), progressLine(0.0));
-  frame();
-  EXPECT_EQ(gl.idle, onIdle);
-  EXPECT_EQ(frame(), progressLine(T_END + 0.5) + END);
-  EXPECT_EQ(gl.idle, nullptr);
-  EXPECT_EQ(gl.redisplays, 0);
-  EXPECT_EQ(gl.swaps, 3);  // the last record is still drawn
-  EXPECT_NE(gl.text.find(std::to_string(T_END + 0.5)), std::string::npos);
-  EXPECT_EQ(frame(), progressLine(0.0));  // 99.0 is never shown
-}
-
-TEST_F(FrameTest, EndOfDataEndsTheRunOnTheLastPicture) {
-  start(times({T_END - 0.5}) + recordText(T_END + 1.0, 3, 0.003, 0.0));
-  frame();
-  EXPECT_EQ(frame(), progressLine(T_END + 1.0));  // a jump over the end time runs on
-  const double x3 = gl.of(GL_POINTS)[0]->vertices[3].x;
-  EXPECT_EQ(frame(), progressLine(T_END + 1.0) + END);
-  EXPECT_DOUBLE_EQ(gl.of(GL_POINTS)[0]->vertices[3].x, x3);  // the same displaced node
-  EXPECT_NE(gl.text.find(std::to_string(T_END + 1.0)), std::string::npos);
-  EXPECT_EQ(frame(), progressLine(T_END - 0.5));
+// Runs while playing: each frame prints its time, and the label shows the same; a frame that ends
+// the run stops playback and prints the end message, a rewind also asks for the next redraw; the
+// frame after an end shows the first record again.
+TEST_F(FrameTest, RunsEndAtTheEndTimeTheEndOfTheDataOrARewind) {
+  const std::string end = END;
+  const struct {
+    std::string results;
+    int rewindAt;  // the frame before which 'r' is pressed, or -1
+    std::vector<std::pair<double, std::string>> frames;
+  } rows[] = {
+      {times({0.0, T_END - 0.01, T_END + 0.5, 99.0}),
+       -1,
+       {{0.0, ""}, {T_END - 0.01, ""}, {T_END + 0.5, end}, {0.0, ""}}},
+      {times({T_END - 0.5, T_END + 1.0}),
+       -1,  // a jump over the end time runs on to the data's end
+       {{T_END - 0.5, ""}, {T_END + 1.0, ""}, {T_END + 1.0, end}, {T_END - 0.5, ""}}},
+      {times({-1.0, -1.01, 2.0}), -1, {{-1.0, ""}, {-1.01, end}, {-1.0, ""}}},
+      {times({0.0, 1.0, 2.0, 3.0}), 2, {{0.0, ""}, {1.0, ""}, {2.0, end}, {0.0, ""}}},
+  };
+  for (const auto& row : rows) {
+    start(row.results);
+    for (std::size_t k = 0; k < row.frames.size(); ++k) {
+      const auto& [t, message] = row.frames[k];
+      SCOPED_TRACE("frame " + std::to_string(k) + " at " + std::to_string(t));
+      resetGl();
+      gl.idle = onIdle;  // playing
+      state.rewindRequested = static_cast<int>(k) == row.rewindAt ? 1 : 0;
+      EXPECT_EQ(frame(), progressLine(t) + message);
+      EXPECT_EQ(gl.text, "Progress :  Virtual:" + std::to_string(t) + "[s]");
+      EXPECT_EQ(gl.swaps, 1);
+      EXPECT_EQ(gl.idle, message.empty() ? onIdle : nullptr);
+      EXPECT_EQ(gl.redisplays, static_cast<int>(k) == row.rewindAt ? 1 : 0);
+      EXPECT_EQ(state.rewindRequested, 0);
+    }
+  }
 }
 
 // Programs without a window step the replay themselves and act on what each step reports.
@@ -107,17 +121,6 @@ TEST_F(FrameTest, AFailedReopenIsReportedOnEveryEndWithoutFlooding) {
   dir.write("result.dat", times({0.5}));
   frame();
   EXPECT_EQ(frame(), progressLine(0.5));
-}
-
-TEST_F(FrameTest, RewindEndsTheRunAtTheNextFrameAndShowsTheFirstRecord) {
-  start(times({0.0, 1.0, 2.0, 3.0}));
-  frame();
-  frame();
-  state.rewindRequested = 1;
-  EXPECT_EQ(frame(), progressLine(2.0) + END);
-  EXPECT_EQ(state.rewindRequested, 0);
-  EXPECT_EQ(gl.redisplays, 1);
-  EXPECT_EQ(frame(), progressLine(0.0));
 }
 
 TEST_F(FrameTest, TablesAreReadOnTheFirstFrameAndKeptWhenTheFilesAreExhausted) {
