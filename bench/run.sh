@@ -47,3 +47,27 @@ for rep in $(seq "$reps"); do
     done
   done
 done | sort -s -k1,2
+
+# The recorder on the profile-B demo, every record a frame, once into PNG files and once into MP4,
+# timed from start to exit, next to the viewer's drawing alone: medians of REPS runs of each.
+records=1001  # meshplay-b-demodata's records: one a frame with --every 1
+"$build/meshplay-b-demodata" "$work/demo" >/dev/null
+for rep in $(seq "$reps"); do
+  "$build/bench/meshplay-b-frame-bench" draw "$records" | awk '{print "draw", $3}'
+  for out in frames/ demo.mp4; do
+    rm -rf "${work:?}/demo/$out"
+    start=$(date +%s.%N)
+    (cd "$work/demo" && "$build/meshplay-b-record" "$out" --every 1)
+    echo "$out $start $(date +%s.%N)" | awk -v n="$records" '{print $1, n / ($3 - $2)}'
+  done
+done | python3 -c '
+import statistics, sys
+rates = {}
+for name, rate in (line.split() for line in sys.stdin):
+    rates.setdefault(name, []).append(float(rate))
+draw = statistics.median(rates["draw"])
+print("Recording the B demo, %s frames (median of %d):" % (sys.argv[1], len(rates["draw"])))
+for name, label in (("draw", "draw-only"), ("frames/", "record PNG"), ("demo.mp4", "record MP4")):
+    rate = statistics.median(rates[name])
+    print("B %-10s %6.0f frames/s  %.2f of draw-only" % (label, rate, rate / draw))
+' "$records"
