@@ -20,46 +20,48 @@
 
 namespace {
 
-// Where the frames go, by the OUTPUT's name: a folder (named with a final '/', or existing) or a
-// video file by its extension, in any case.
+// Where the frames go: a folder (named with a final '/', or existing), or a video file.
 struct Output {
   bool png = false;
-  VideoFormat format = VideoFormat::MP4;
   PngFrames frames;
   FfmpegPipe video;
 };
 
+// The kind of output is told by the OUTPUT's name: a folder, or a video by its extension in any
+// case.
 void openOutput(Output& out, const RecordOptions& o) {
-  std::string ext = std::filesystem::path(o.output).extension().string();
-  std::transform(ext.begin(), ext.end(), ext.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
   std::error_code ec;
   out.png = o.output.back() == '/' || std::filesystem::is_directory(o.output, ec);
   if (out.png) {
     openPngFrames(out.frames, o.output);
     return;
   }
-  if (ext == ".mp4")
-    out.format = VideoFormat::MP4;
-  else if (ext == ".webm")
-    out.format = VideoFormat::WEBM;
-  else if (ext == ".gif")
-    out.format = VideoFormat::GIF;
-  else
-    companion::fail(o.output +
-                    ": unknown kind of output: name a .mp4, .webm or .gif file, or a "
-                    "folder for PNG frames");
-  const int size = WINDOW_SIZE * static_cast<int>(o.scale);
-  openFfmpeg(out.video, o.output, out.format, o.fps, size, size);
+  std::string ext = std::filesystem::path(o.output).extension().string();
+  std::transform(ext.begin(), ext.end(), ext.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  const struct {
+    const char* ext;
+    VideoFormat format;
+  } videos[] = {
+      {".mp4", VideoFormat::MP4}, {".webm", VideoFormat::WEBM}, {".gif", VideoFormat::GIF}};
+  for (const auto& video : videos) {
+    if (ext != video.ext) continue;
+    const int size = WINDOW_SIZE * static_cast<int>(o.scale);
+    openFfmpeg(out.video, o.output, video.format, o.fps, size, size);
+    return;
+  }
+  companion::fail(o.output + ": unknown kind of output: name a .mp4, .webm or .gif file, or a " +
+                  "folder for PNG frames");
 }
 
 void writeFrames(Output& out, Snapshot& held, long count, long scale, Image& image) {
   for (long i = 0; i < count; ++i) {
     drawPicture(held, scale, image);
-    if (out.png)
+    if (out.png) {
       writePngFrame(out.frames, image);
-    else
+    } else {
       writeFfmpegFrame(out.video, image);
+    }
   }
 }
 
@@ -89,10 +91,11 @@ int main(int argc, char** argv) {
   bool any = false;
   while (companion::nextRecord(options.range)) {
     const double t = state.shownRecord.time();
-    if (any)
+    if (any) {
       writeFrames(out, held, framesBefore(schedule, t), options.scale, image);
-    else
+    } else {
       startSchedule(schedule, t);
+    }
     any = true;
     takeSnapshot(held);
     companion::progress(schedule.frames, "frames");
@@ -101,10 +104,11 @@ int main(int argc, char** argv) {
   writeFrames(out, held, framesAtEnd(schedule), options.scale, image);
   companion::progressDone();
 
-  if (out.png)
+  if (out.png) {
     finishPngFrames(out.frames);
-  else
+  } else {
     finishFfmpeg(out.video);
+  }
   closePictureWindow();
   releaseDisplay();
   return 0;
