@@ -55,7 +55,7 @@ def counts(ctx):
     played = times[:times.index(end) + 1]
     no_display = {k: v for k, v in ctx.env.items() if k != "DISPLAY"}
     cases = [  # output, options, expected frames, environment
-        ("a.mp4", ["--fps", "10", "--speed", "0.5"], model_time(played, 10, 0.5), None),
+        ("a.mp4", ["--fps=10", "--speed", "0.5"], model_time(played, 10, 0.5), None),
         ("b.webm", ["--every", "3"], len(played[::3]) + ((len(played) - 1) % 3 != 0), None),
         ("c.gif", ["--from", "0.3", "--to", "1.5", "--fps", "20"],
          model_time([0.4, 1.3, 1.31], 20, 1.0), no_display),
@@ -127,6 +127,9 @@ def failures(ctx):
     with open(os.path.join(tools, "fake", "ffmpeg"), "w") as f:
         f.write(FAKE_FFMPEG)
     os.chmod(os.path.join(tools, "fake", "ffmpeg"), stat.S_IRWXU)
+    r = run(ctx, tools, "--help")
+    if r.returncode != 0 or not r.stdout.startswith("usage: "):
+        raise Failure("--help: exit status %d, stdout %r" % (r.returncode, r.stdout))
     empty = dict(ctx.env, PATH=tools)
     headless = {k: v for k, v in empty.items() if k != "DISPLAY"}
     good = ctx.files([(0.0, {}), (1.0, {})])
