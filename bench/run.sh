@@ -49,4 +49,38 @@ for rep in $(seq "$reps"); do
   done
 done | sort -s -k1,2
 
+# The recorder on the profile-B demo, every record a frame, once into PNG files and once into MP4,
+# timed from start to exit, next to the viewer's drawing alone (medians of REPS runs of each).
+# Start-up (reading all records, the window, ffmpeg's own start and end) is timed apart, from runs
+# that write only the first and the last record (--every 1000): "per frame" leaves it out, as the
+# draw-only figure does.
+records=1001  # meshplay-b-demodata's records: one a frame with --every 1
+"$build/meshplay-b-demodata" "$work/demo" >/dev/null
+for rep in $(seq "$reps"); do
+  "$build/bench/meshplay-b-frame-bench" draw "$records" | awk '{print "draw", $3}'
+  for out in frames/ demo.mp4; do
+    for every in 1 1000; do
+      rm -rf "${work:?}/demo/$out"
+      start=$(date +%s.%N)
+      (cd "$work/demo" && "$build/meshplay-b-record" "$out" --every "$every")
+      echo "$out$every $(date +%s.%N) $start" | awk '{print $1, $2 - $3}'
+    done
+  done
+done | python3 -c '
+import statistics, sys
+got = {}
+for name, value in (line.split() for line in sys.stdin):
+    got.setdefault(name, []).append(float(value))
+n = int(sys.argv[1])
+draw = statistics.median(got["draw"])
+print("Recording the B demo, %d frames (median of %d)  whole run           per frame after start-up"
+      % (n, len(got["draw"])))
+print("B draw-only                               %6.0f frames/s" % draw)
+for out, label in (("frames/", "PNG"), ("demo.mp4", "MP4")):
+    whole, start = statistics.median(got[out + "1"]), statistics.median(got[out + "1000"])
+    rate = (n - 2) / (whole - start)
+    print("B record %s, start-up %.2f s     %6.0f frames/s %.2f    %6.0f frames/s %.2f of draw-only"
+          % (label, start, n / whole, n / whole / draw, rate, rate / draw))
+' "$records"
+
 REPS="$reps" python3 "$root/bench/export.py" "$build"

@@ -1,7 +1,7 @@
-# Run by CTest: `cmake --install` into PREFIX, then checks that exactly the programs, their shipped
-# companions (TOOLS) and the manual pages are there, that each page is the meshplay page, that each
-# installed program runs (without a display it reports its three missing files, prompts, and GLUT
-# gives up) and that each companion answers --version.
+# Run by CTest: `cmake --install` into PREFIX, then checks that exactly the programs, their
+# companions (<program>-<tool> for each of TOOLS) and their manual pages are there, that each page
+# is the right one, and that each installed program runs (without a display a viewer reports its
+# three missing files, prompts, and GLUT gives up; a companion tells its version).
 # With DEB=ON it builds the Debian package into PREFIX instead and checks its contents and
 # dependencies.
 cmake_minimum_required(VERSION 3.20)
@@ -13,15 +13,12 @@ endfunction()
 
 string(REPLACE "," ";" PROGRAMS "${PROGRAMS}")
 string(REPLACE "," ";" TOOLS "${TOOLS}")
-set(companions)
-foreach(program IN LISTS PROGRAMS)
-  foreach(tool IN LISTS TOOLS)
-    list(APPEND companions ${program}-${tool})
-  endforeach()
-endforeach()
 set(expected)
-foreach(program IN LISTS PROGRAMS companions)
+foreach(program IN LISTS PROGRAMS)
   list(APPEND expected ${BINDIR}/${program} ${MANDIR}/man1/${program}.1.gz)
+  foreach(tool IN LISTS TOOLS)
+    list(APPEND expected ${BINDIR}/${program}-${tool} ${MANDIR}/man1/${program}-${tool}.1.gz)
+  endforeach()
 endforeach()
 list(SORT expected)
 string(JOIN ", " expected_text ${expected})
@@ -44,8 +41,13 @@ if(DEB)
   if(NOT files_text STREQUAL expected_text)
     fail("the package holds ${files_text}\n  expected ${expected_text} under /usr")
   endif()
-  if(NOT depends MATCHES "libglut" OR NOT depends MATCHES "libgl1")
-    fail("the package does not depend on the freeglut and GL runtimes: ${depends}")
+  if(NOT depends MATCHES "libglut" OR NOT depends MATCHES "libgl1"
+     OR NOT depends MATCHES "libpng16")
+    fail("the package does not depend on the freeglut, GL and PNG runtimes: ${depends}")
+  endif()
+  execute_process(COMMAND dpkg-deb --field ${deb} Recommends OUTPUT_VARIABLE recommends)
+  if(NOT recommends MATCHES "ffmpeg")
+    fail("the package does not recommend ffmpeg, which the recorders run: ${recommends}")
   endif()
   file(REMOVE_RECURSE ${PREFIX})
   return()
@@ -66,21 +68,13 @@ endif()
 
 set(empty ${PREFIX}/empty-working-folder)
 file(MAKE_DIRECTORY ${empty})
-foreach(program IN LISTS PROGRAMS companions)
+foreach(program IN LISTS PROGRAMS)
   execute_process(COMMAND gzip -dc ${PREFIX}/${MANDIR}/man1/${program}.1.gz
     RESULT_VARIABLE status OUTPUT_VARIABLE page)
   if(NOT status EQUAL 0 OR NOT page MATCHES "\n\\.TH MESHPLAY 1 " OR NOT page MATCHES "${program}")
     fail("${program}.1.gz is not a gzip-compressed meshplay page naming ${program}")
   endif()
-endforeach()
-foreach(program IN LISTS companions)
-  execute_process(COMMAND ${PREFIX}/${BINDIR}/${program} --version
-    RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
-  if(NOT status EQUAL 0 OR NOT out MATCHES "^${program} [0-9]")
-    fail("installed ${program} --version: status ${status}\nstdout: ${out}\nstderr: ${err}")
-  endif()
-endforeach()
-foreach(program IN LISTS PROGRAMS)
+
   # No display: the program reads its files, prompts, takes the end of its input for Enter and
   # stops where GLUT cannot open the window. Leak reports would come from the X libraries.
   execute_process(
@@ -93,5 +87,19 @@ foreach(program IN LISTS PROGRAMS)
     fail("installed ${program} did not start as expected (status ${status})\n"
          "stdout: ${out}\nstderr: ${err}")
   endif()
+
+  foreach(tool IN LISTS TOOLS)
+    set(name ${program}-${tool})
+    execute_process(COMMAND gzip -dc ${PREFIX}/${MANDIR}/man1/${name}.1.gz OUTPUT_VARIABLE page)
+    string(TOUPPER "meshplay-${tool}" title)
+    if(NOT page MATCHES "(^|\n)\\.TH ${title} 1 " OR NOT page MATCHES "${name}")
+      fail("${name}.1.gz is not the meshplay-${tool} page naming ${name}")
+    endif()
+    execute_process(COMMAND ${PREFIX}/${BINDIR}/${name} --version
+      RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
+    if(NOT status EQUAL 0 OR NOT out MATCHES "^${name} [0-9]")
+      fail("installed ${name} --version: status ${status}, stdout: ${out}, stderr: ${err}")
+    endif()
+  endforeach()
 endforeach()
 file(REMOVE_RECURSE ${PREFIX})

@@ -1,32 +1,38 @@
-# Installation and the Debian package: both programs and the companions users run in bin/, their
-# manual page in man1/, and a .deb built by CPack (`cpack -G DEB` in the build tree) that depends
-# on the GL and freeglut runtime libraries the programs link.
+# Installation and the Debian package: the programs and their companions in bin/, their manual
+# pages in man1/, and a .deb built by CPack (`cpack -G DEB` in the build tree) that depends on the
+# runtime libraries the programs link.
 include(GNUInstallDirs)
 
-# The companion programs that ship beside each viewer, by tool name (the demo data generator is a
-# development aid and stays in the build tree).
-set(MESHPLAY_SHIPPED_TOOLS export)
+# Companion programs installed beside the viewers, `<program>-<tool>` each, with a page of their
+# own, docs/meshplay-<tool>.1 (demodata is a build helper, not installed).
+set(MESHPLAY_INSTALLED_TOOLS record export)
 set(MESHPLAY_INSTALLED ${MESHPLAY_PROGRAMS})
-foreach(program IN LISTS MESHPLAY_PROGRAMS)
-  foreach(tool IN LISTS MESHPLAY_SHIPPED_TOOLS)
-    list(APPEND MESHPLAY_INSTALLED ${program}-${tool})
-  endforeach()
+foreach(tool IN LISTS MESHPLAY_INSTALLED_TOOLS)
+  list(TRANSFORM MESHPLAY_PROGRAMS APPEND -${tool} OUTPUT_VARIABLE names)
+  list(APPEND MESHPLAY_INSTALLED ${names})
 endforeach()
 install(TARGETS ${MESHPLAY_INSTALLED} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
-# One page describes every program; it is installed under each program's name so that `man
-# meshplay-a` and `man meshplay-b` both find it, and compressed, as Debian ships manual pages.
-# gzip -n leaves out the name and time stamp, so the package's bytes do not depend on the build.
+# One page describes every viewer, and one every companion of a kind; each is installed under the name of
+# every program it describes, so that `man meshplay-a` and `man meshplay-b-record` find theirs, and
+# compressed, as Debian ships manual pages. gzip -n leaves out the name and time stamp, so the
+# package's bytes do not depend on the build.
 find_program(MESHPLAY_GZIP gzip REQUIRED)
-set(MESHPLAY_MAN_PAGE ${PROJECT_BINARY_DIR}/meshplay.1.gz)
-add_custom_command(OUTPUT ${MESHPLAY_MAN_PAGE}
-  COMMAND ${MESHPLAY_GZIP} -9n < ${PROJECT_SOURCE_DIR}/docs/meshplay.1 > ${MESHPLAY_MAN_PAGE}
-  DEPENDS ${PROJECT_SOURCE_DIR}/docs/meshplay.1
-  COMMENT "Compressing the manual page")
-add_custom_target(meshplay-man-page ALL DEPENDS ${MESHPLAY_MAN_PAGE})
-foreach(program IN LISTS MESHPLAY_INSTALLED)
-  install(FILES ${MESHPLAY_MAN_PAGE} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
-    RENAME ${program}.1.gz)
+function(meshplay_install_man_page page)
+  set(compressed ${PROJECT_BINARY_DIR}/${page}.1.gz)
+  add_custom_command(OUTPUT ${compressed}
+    COMMAND ${MESHPLAY_GZIP} -9n < ${PROJECT_SOURCE_DIR}/docs/${page}.1 > ${compressed}
+    DEPENDS ${PROJECT_SOURCE_DIR}/docs/${page}.1
+    COMMENT "Compressing the manual page ${page}.1")
+  add_custom_target(${page}-man-page ALL DEPENDS ${compressed})
+  foreach(name IN LISTS ARGN)
+    install(FILES ${compressed} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 RENAME ${name}.1.gz)
+  endforeach()
+endfunction()
+meshplay_install_man_page(meshplay ${MESHPLAY_PROGRAMS})
+foreach(tool IN LISTS MESHPLAY_INSTALLED_TOOLS)
+  list(TRANSFORM MESHPLAY_PROGRAMS APPEND -${tool} OUTPUT_VARIABLE names)
+  meshplay_install_man_page(meshplay-${tool} ${names})
 endforeach()
 
 set(CPACK_GENERATOR DEB)
@@ -40,16 +46,22 @@ nodes joined by triangles (a block on a shaking base, say), read from three text
 positions, triangles and time steps. The deformed mesh is drawn above a base line with a time
 label and a progress bar; the mouse and keys play, step, stop, rewind, toggle and zoom.
 meshplay-a is built for a 10 x 6 grid, meshplay-b for a 30 x 12 grid.
-meshplay-a-export and meshplay-b-export write the same run for ParaView (.pvd and .vtu files)
-or Gmsh (.msh).")
+meshplay-a-record and meshplay-b-record record the same replay, frame for frame as the viewer
+draws it, into an MP4, WebM or GIF video (through ffmpeg) or a folder of PNG files, without a
+display if need be (under Xvfb). meshplay-a-export and meshplay-b-export write the same run for
+ParaView (.pvd and .vtu files) or Gmsh (.msh).")
 set(MESHPLAY_MAINTAINER "meshplay developers <meshplay@example.org>"
   CACHE STRING "Maintainer field of the Debian package")
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${MESHPLAY_MAINTAINER})
 set(CPACK_DEBIAN_PACKAGE_SECTION science)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # freeglut's runtime is libglut3.12 from Debian 12 on and freeglut3 before; libgl1 is the GL
-# dispatch library, which finds Mesa's drivers.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libglut3.12 | freeglut3, libgl1, libc6, libstdc++6, libgcc-s1")
+# dispatch library, which finds Mesa's drivers. The recorders write PNG with libpng and look for a
+# display with libX11; they run ffmpeg for videos and Xvfb where there is no display, which a PNG
+# recording on a desktop does without.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS
+  "libglut3.12 | freeglut3, libgl1, libpng16-16, libx11-6, libc6, libstdc++6, libgcc-s1")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "ffmpeg, xvfb")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
@@ -59,9 +71,9 @@ include(CPack)
 # start; then builds the package and checks what it holds. Each works in a folder of its own.
 if(MESHPLAY_TESTS)
   string(JOIN "," programs ${MESHPLAY_PROGRAMS})  # a list would split into arguments
-  string(JOIN "," tools ${MESHPLAY_SHIPPED_TOOLS})
-  set(check ${CMAKE_COMMAND} -DBUILD_DIR=${PROJECT_BINARY_DIR}
-    -DPROGRAMS=${programs} -DTOOLS=${tools}
+  string(JOIN "," tools ${MESHPLAY_INSTALLED_TOOLS})
+  set(check ${CMAKE_COMMAND} -DBUILD_DIR=${PROJECT_BINARY_DIR} -DPROGRAMS=${programs}
+    -DTOOLS=${tools}
     -DBINDIR=${CMAKE_INSTALL_BINDIR} -DMANDIR=${CMAKE_INSTALL_MANDIR})
   add_test(NAME install.layout
     COMMAND ${check} -DPREFIX=${PROJECT_BINARY_DIR}/install-check

@@ -5,6 +5,7 @@ set -euo pipefail
 packages=(
   cmake make g++ pkg-config
   freeglut3-dev libgl-dev libgl1-mesa-dri libfast-float-dev
+  libpng-dev libx11-dev ffmpeg  # the recorders: PNG frames, the display check, videos
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xdotool imagemagick x11-utils x11-apps python3  # x11-apps: xwd, the e2e screenshots
   python3-meshio  # the exporter's test reads its .vtu and .msh files back

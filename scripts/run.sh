@@ -5,7 +5,8 @@
 #
 # Usage: scripts/run.sh [--headless] [a|b]   (or the letter of any other profile)
 #   --headless  no display needed: plays one run under Xvfb with real input events and saves
-#               screenshots (PNG) into the working folder, printing their paths.
+#               screenshots (PNG) into the working folder, printing their paths; then records
+#               the whole run as an animated GIF beside them.
 set -euo pipefail
 here="$(cd "$(dirname "$0")/.." && pwd)"
 
@@ -15,7 +16,7 @@ for arg in "$@"; do
   case "$arg" in
     --headless) headless=1 ;;
     [a-z]) profile="$arg" ;;  # the letter of a profile: meshplay-a, meshplay-b, ...
-    -h | --help) sed -n '2,8p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h | --help) sed -n '2,9p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "run.sh: unknown argument '$arg'; usage: scripts/run.sh [--headless] [a|b]" >&2; exit 2 ;;
   esac
 done
@@ -29,11 +30,16 @@ build="$here/build/release"
 work="$build/demo-$profile"
 bash "$here/scripts/install-deps.sh"
 cmake -S "$here" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build" -j "$(nproc)" --target "meshplay-$profile" "meshplay-$profile-demodata"
+cmake --build "$build" -j "$(nproc)" --target "meshplay-$profile" "meshplay-$profile-demodata" \
+  "meshplay-$profile-record"
 "$build/meshplay-$profile-demodata" "$work"
 
 if [ "$headless" -eq 1 ]; then
-  exec python3 "$here/scripts/headless.py" "$build/meshplay-$profile" "$work" "$work/screenshots"
+  python3 "$here/scripts/headless.py" "$build/meshplay-$profile" "$work" "$work/screenshots"
+  gif="$work/screenshots/meshplay-$profile.gif"
+  (cd "$work" && "$build/meshplay-$profile-record" "$gif" --fps 15)
+  echo "recorded $gif (model time, 15 frames per second)"
+  exit 0
 fi
 
 if [ -z "${DISPLAY:-}" ] || ! xdpyinfo >/dev/null 2>&1; then

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Remakes the pictures in docs/ from the real programs: plays the demo of each profile under Xvfb
 # (scripts/run.sh --headless) and keeps one frame from the middle of each run, where the block
-# leans furthest: meshplay-a at t = 1.84 s (to the right), meshplay-b at t = 2.21 s (to the left).
+# leans furthest: meshplay-a at t = 1.84 s (to the right), meshplay-b at t = 2.21 s (to the left);
+# and meshplay-a's whole run as recorded by meshplay-a-record.
 set -euo pipefail
 here="$(cd "$(dirname "$0")/.." && pwd)"
 
@@ -13,4 +14,6 @@ keep() {  # profile, time
 
 mkdir -p "$here/docs"
 keep a 1.84
+cp "$here/build/release/demo-a/screenshots/meshplay-a.gif" "$here/docs/meshplay-a.gif"
+echo "docs/meshplay-a.gif: meshplay-a's demo recorded"
 keep b 2.21

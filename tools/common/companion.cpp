@@ -24,6 +24,7 @@ namespace {
 
 std::string name = "meshplay";
 std::vector<std::string> temporaries;  // removed by fail(); a commit takes its path off the list
+std::vector<void (*)()> cleanups;      // atFailure's, run before the temporaries go
 volatile std::sig_atomic_t interruptedBy = 0;
 
 bool runEnded = false;
@@ -35,6 +36,11 @@ void onSignal(int signal) {
 }
 
 void removeTemporaries() {
+  while (!cleanups.empty()) {
+    void (*cleanup)() = cleanups.back();
+    cleanups.pop_back();
+    cleanup();
+  }
   for (const std::string& path : temporaries) {
     std::error_code ignored;
     std::filesystem::remove_all(path, ignored);
@@ -66,6 +72,8 @@ void start(const char* argv0) {
   for (int signal : {SIGINT, SIGTERM, SIGHUP}) std::signal(signal, onSignal);
   // A writer that goes away (ffmpeg failing, a closed pipe) shows as a failed write, not a kill.
   std::signal(SIGPIPE, SIG_IGN);
+  // A library that ends the process itself (Xlib on a lost display, say) leaves no output behind.
+  std::atexit(removeTemporaries);
 }
 
 const std::string& programName() {
@@ -77,6 +85,10 @@ void fail(const std::string& message) {
   removeTemporaries();
   std::fprintf(stderr, "%s: %s\n", name.c_str(), message.c_str());
   std::exit(1);
+}
+
+void atFailure(void (*cleanup)()) {
+  cleanups.push_back(cleanup);
 }
 
 void printVersion() {

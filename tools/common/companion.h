@@ -16,6 +16,11 @@ const std::string& programName();
 // "<program>: <message>" on stderr; removes every temporary output; exit status 1.
 [[noreturn]] void fail(const std::string& message);
 
+// Runs `cleanup` when the program ends without committing its output (fail(), or an exit from a
+// library), before the temporary output is removed: a child process still writing into it is to
+// be stopped first. Cleanups run once, the last registered first.
+void atFailure(void (*cleanup)());
+
 // "<program> <version>" on stdout, for --version.
 void printVersion();
 
