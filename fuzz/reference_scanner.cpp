@@ -1,72 +1,54 @@
-// The oracle's scans: find the extent of the field by the written rules, then convert it.
+// The oracle's scans: find the extent of the field by the written rules, then convert it with the
+// C library.
 #include "reference_scanner.h"
 
-#include <cmath>
+#include <cctype>
 #include <cstdlib>
 #include <limits>
 #include <string>
 
 namespace {
 
-bool isSpace(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-bool isDigit(char c) {
-  return c >= '0' && c <= '9';
-}
-char lower(char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-bool isLetter(char c) {
-  return lower(c) >= 'a' && lower(c) <= 'z';
-}
-
 // Skips white space; false if the text is absent or has ended.
 bool skipSpace(ReferenceText& r) {
   if (!r.present) return false;
-  while (r.pos < r.text.size() && isSpace(r.text[r.pos])) ++r.pos;
+  while (r.pos < r.text.size() && std::isspace(static_cast<unsigned char>(r.text[r.pos]))) ++r.pos;
   return r.pos < r.text.size();
-}
-
-bool startsWithWord(std::string_view text, std::size_t at, std::string_view word) {
-  if (text.size() - at < word.size()) return false;
-  for (std::size_t i = 0; i < word.size(); ++i) {
-    if (lower(text[at + i]) != word[i]) return false;
-  }
-  return true;
 }
 
 std::size_t digitsFrom(std::string_view text, std::size_t at) {
   std::size_t i = at;
-  while (i < text.size() && isDigit(text[i])) ++i;
+  while (i < text.size() && text[i] >= '0' && text[i] <= '9') ++i;
   return i - at;
+}
+
+// The length of "infinity", "inf" or "nan" (any case) at `at`, or 0.
+std::size_t wordAt(std::string_view text, std::size_t at) {
+  for (std::string_view word : {"infinity", "inf", "nan"}) {
+    std::size_t i = 0;
+    while (i < word.size() && at + i < text.size() &&
+           std::tolower(static_cast<unsigned char>(text[at + i])) == word[i]) {
+      ++i;
+    }
+    if (i == word.size()) return i;
+  }
+  return 0;
 }
 
 }  // namespace
 
 bool referenceInt(ReferenceText& r, std::int32_t& out) {
   if (!skipSpace(r)) return false;
-  const std::string_view t = r.text;
-  std::size_t i = r.pos;
-  const bool negative = t[i] == '-';
-  if (t[i] == '+' || t[i] == '-') ++i;
-  const std::size_t digits = digitsFrom(t, i);
+  const std::size_t sign = (r.text[r.pos] == '+' || r.text[r.pos] == '-') ? 1 : 0;
+  const std::size_t digits = digitsFrom(r.text, r.pos + sign);
   if (digits == 0) return false;
-  // Saturating accumulation: 11 significant digits already exceed 32 bits.
-  long double magnitude = 0;
-  for (std::size_t k = 0; k < digits; ++k) {
-    magnitude = magnitude * 10 + (t[i + k] - '0');
-    if (magnitude > 1e12L) magnitude = 1e12L;
-  }
-  const long double value = negative ? -magnitude : magnitude;
-  if (value > std::numeric_limits<std::int32_t>::max()) {
-    out = std::numeric_limits<std::int32_t>::max();
-  } else if (value < std::numeric_limits<std::int32_t>::min()) {
-    out = std::numeric_limits<std::int32_t>::min();
-  } else {
-    out = static_cast<std::int32_t>(value);
-  }
-  r.pos = i + digits;
+  // strtoll saturates at 64 bits, which lie beyond every 32-bit bound.
+  const long long value =
+      std::strtoll(std::string(r.text.substr(r.pos, sign + digits)).c_str(), nullptr, 10);
+  constexpr long long LOW = std::numeric_limits<std::int32_t>::min();
+  constexpr long long HIGH = std::numeric_limits<std::int32_t>::max();
+  out = static_cast<std::int32_t>(value < LOW ? LOW : value > HIGH ? HIGH : value);
+  r.pos += sign + digits;
   return true;
 }
 
@@ -74,45 +56,24 @@ bool referenceReal(ReferenceText& r, double& out) {
   if (!skipSpace(r)) return false;
   const std::string_view t = r.text;
   const std::size_t start = r.pos;
-  std::size_t i = start;
-  const bool negative = t[i] == '-';
-  if (t[i] == '+' || t[i] == '-') ++i;
-  if (i < t.size() && isLetter(t[i])) {
-    double value;
-    std::size_t length;
-    if (startsWithWord(t, i, "infinity")) {
-      value = std::numeric_limits<double>::infinity();
-      length = 8;
-    } else if (startsWithWord(t, i, "inf")) {
-      value = std::numeric_limits<double>::infinity();
-      length = 3;
-    } else if (startsWithWord(t, i, "nan")) {
-      value = std::numeric_limits<double>::quiet_NaN();
-      length = 3;
-    } else {
-      return false;
-    }
-    out = std::copysign(value, negative ? -1.0 : 1.0);
-    r.pos = i + length;
-    return true;
-  }
-  const std::size_t whole = digitsFrom(t, i);
-  i += whole;
-  std::size_t fraction = 0;
-  if (i < t.size() && t[i] == '.') {
-    fraction = digitsFrom(t, i + 1);
+  std::size_t i = start + ((t[start] == '+' || t[start] == '-') ? 1 : 0);
+  if (const std::size_t word = wordAt(t, i)) {
+    i += word;
+  } else {
+    const std::size_t whole = digitsFrom(t, i);
+    const std::size_t fraction =
+        i + whole < t.size() && t[i + whole] == '.' ? digitsFrom(t, i + whole + 1) : 0;
     // A point with no digit on either side is no number at all.
-    if (whole + fraction > 0) i += 1 + fraction;
+    if (whole + fraction == 0) return false;
+    i += whole + (i + whole < t.size() && t[i + whole] == '.' ? 1 + fraction : 0);
+    if (i < t.size() && (t[i] == 'e' || t[i] == 'E')) {
+      const std::size_t sign = i + 1 < t.size() && (t[i + 1] == '+' || t[i + 1] == '-') ? 1 : 0;
+      const std::size_t exponent = digitsFrom(t, i + 1 + sign);
+      if (exponent > 0) i += 1 + sign + exponent;
+    }
   }
-  if (whole + fraction == 0) return false;
-  if (i < t.size() && (t[i] == 'e' || t[i] == 'E')) {
-    std::size_t j = i + 1;
-    if (j < t.size() && (t[j] == '+' || t[j] == '-')) ++j;
-    const std::size_t exponent = digitsFrom(t, j);
-    if (exponent > 0) i = j + exponent;
-  }
-  const std::string field(t.substr(start, i - start));
-  out = std::strtod(field.c_str(), nullptr);
+  // strtod reads the field as the scanner must: "nan" alone, since the extent ends at the word.
+  out = std::strtod(std::string(t.substr(start, i - start)).c_str(), nullptr);
   r.pos = i;
   return true;
 }

@@ -57,7 +57,6 @@ def corpus(ctx):
     geo, tri = ctx.model_files().values()
     end = float(p.t_end)
     valid = record(p, "1", {1: ("0.001", "0.002")}) + record(p, "2") + record(p, repr(end))
-    junk = random.Random(1).randbytes(100000)
     odd = {0: ("nan", "-nan"), 1: ("inf", "-inf"), 2: ("1e400", "-1e400"), 3: ("1e308", "-1e308"),
            4: ("4.9e-324", "Infinity"), p.node_count - 1: ("NAN", "-INF")}
     chunk = record(p, "2.5", {0: ("1.2345678e-03", "-9.8765432e-04")}).replace("\n", " ")
@@ -70,15 +69,12 @@ def corpus(ctx):
     big = transcript(*[j / 80 for j in range(BIG_RECORDS)], end, END_OF_RUN)
     width = BIG_MEGABYTES * MILLION // (BIG_RECORDS * (p.header_values + 2 * p.pairs))
     inputs = [
-        ("empty", {GEO: "", TRI: "", RES: ""}, nothing),
-        ("junk-model", {GEO: junk, TRI: junk[::-1]}, transcript(1.0, 2.0, end, END_OF_RUN)),
-        ("junk-result", {RES: junk}, None),
+        ("junk-result", {RES: random.Random(1).randbytes(100000)}, None),
         ("directories", {GEO: os.mkdir, TRI: os.mkdir, RES: os.mkdir}, nothing),
         # Named pipes nobody writes to: no wait at start-up or at the reopen, just no data.
         ("pipes-without-writer", {GEO: os.mkfifo, TRI: os.mkfifo, RES: os.mkfifo}, nothing),
         ("unreadable", {GEO: unopenable, TRI: unopenable, RES: unopenable},
          transcript(0.0, END_OF_RUN, CANNOT_OPEN, 0.0, END_OF_RUN, CANNOT_OPEN)),
-        ("all-text", {RES: "result of the run\nno values were written\n" * 2000}, nothing),
         # Infinities, NaNs and values beyond double's range, as times, displacements (also in
         # the ignored pairs) and node coordinates; an infinite time is no end, a NaN is.
         ("not-finite", {GEO: "0 nan -inf 1 1e400 -1e308" + geo[geo.index("\n2 "):],

@@ -1,7 +1,8 @@
 """Start-up and replay: the messages for missing input files and the prompt, the wait for Enter
-(or the end of the console input) before any window exists, the window and the quit keys; the
-first record drawn after Enter without any input, at the right pixels; a resize that keeps the
-picture's size and centre; the end of the data, which ends the run on the last record's picture."""
+before any window exists, the window and the quit keys; the first record drawn after Enter without
+any input, at the right pixels; a resize that keeps the picture's size and centre; the end of the
+data, which ends the run on the last record's picture; a result file that a solver writes into a
+named pipe."""
 
 import os
 import re
@@ -33,16 +34,7 @@ def run(ctx):
         raise Failure("console after Enter without files: %r" % got)
     v.quit("q")
 
-    # The end of the console input lets start-up go on as Enter does. (Two records of one time:
-    # a reshape and an expose apart may draw two frames as the window maps.)
     p = ctx.profile
-    v = ctx.start(ctx.files([(1.0, {})] * 2), enter=False)
-    v.expect_output(PROMPT)
-    v.proc.stdin.close()
-    v.expect_output(progress(1.0))
-    v.expect_picture(frame_probes(View(p), 1.0), "stdin-closed")
-    v.quit("Escape")
-
     node = p.node_count - 1  # the top-right corner, moved up and right into empty space
     move = (4 * p.dx / 3, 1.8 * p.dy) if p.nx == 10 else (1.2 * p.dx, 3.6 * p.dy)
     first, later = p.t_end / 2.0, p.t_end / 4.0

@@ -123,16 +123,6 @@ TEST_F(FrameTest, AFailedReopenIsReportedOnEveryEndWithoutFlooding) {
   EXPECT_EQ(frame(), progressLine(0.5));
 }
 
-TEST_F(FrameTest, TablesAreReadOnTheFirstFrameAndKeptWhenTheFilesAreExhausted) {
-  start(times({0.0, T_END}));
-  for (int k = 0; k < 3; ++k) {  // the third frame starts the second run
-    frame();
-    EXPECT_DOUBLE_EQ(state.nodeTable[NX].x, NX * DX);
-    EXPECT_EQ(state.elementTable[1].nodes[2], NX + 1);
-    EXPECT_EQ(gl.of(GL_LINE_LOOP).size(), static_cast<std::size_t>(ELEMENT_COUNT + 1));
-  }
-}
-
 // The drawn positions at the initial scale, in drawing units (100 pixels each).
 TEST_F(FrameTest, ItemsStandWhereTheyBelongAndNodesMoveByTheirDisplacement) {
   const int node = NX + 2;  // second row, second column
