@@ -24,12 +24,14 @@
 
 #include "gl_double.h"
 #include "model/viewer_state.h"
-#include "read_double.h"
 #include "reference_scanner.h"
 #include "viewer/frame.h"
 #include "viewer/input.h"
 #include "viewer/replay.h"
 #include "viewer/startup.h"
+
+// Bytes at most per read() of the viewer, 0 for no limit (tests/unit/read_double.cpp).
+extern std::size_t readLimit;
 
 namespace {
 

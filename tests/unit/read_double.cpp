@@ -5,11 +5,9 @@
 
 #include <sys/types.h>
 
-#include "read_double.h"
-
 extern "C" ssize_t __real_read(int fd, void* buffer, std::size_t count);
 
-std::size_t readLimit = 0;
+std::size_t readLimit = 0;  // bytes at most per read(); 0 leaves reads as they are
 
 extern "C" ssize_t __wrap_read(int fd, void* buffer, std::size_t count) {
   if (readLimit != 0 && count > readLimit) count = readLimit;
