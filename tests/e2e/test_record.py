@@ -82,41 +82,35 @@ def same_as_viewer(ctx):
     p, rng = ctx.profile, random.Random(7)
     moves = lambda: {i: (rng.uniform(-2, 2) * p.dx, rng.uniform(-2, 2) * p.dy)
                      for i in range(p.node_count)}
-    times = [0.25, 3.75, p.t_end / 2 + 0.125]
+    times, k = [0.25, 3.75, p.t_end / 2 + 0.125], 2
     work, files = folder(ctx, [(t, moves()) for t in times])
-    for out, scale in (("x1/", "1"), ("x2/", "2")):
-        r = run(ctx, work, out, "--every", "1", "--scale", scale)
-        if r.returncode != 0:
-            raise Failure("%s: %s" % (out, r.stderr))
-    k = 2
+    pixels = {}  # recorded before the viewer starts: the recorder's window would expose its own
+    for scale in (1, 2):
+        out = "x%d/" % scale
+        r = run(ctx, work, out, "--every", "1", "--scale", str(scale))
+        png, size = os.path.join(work, out, "frame-%06d.png" % k), 300 * scale
+        pixels[scale] = subprocess.run(["convert", png, "rgb:-"], capture_output=True).stdout
+        if r.returncode != 0 or len(pixels[scale]) != size * size * 3:
+            raise Failure("%s: %s, %d bytes of pixels" % (out, r.stderr, len(pixels[scale])))
     v = ctx.start(files)
     v.wait_for(progress(times[0]))
-    for t in times[1:k + 1]:
+    for t in times[1:k + 1]:  # middle clicks step the viewer to record k
         v.click(2)
         v.wait_for(progress(t))
-
-    def differences(png, scale):
+    for scale, rgb in pixels.items():
         size = 300 * scale
-        rgb = subprocess.run(["convert", png, "rgb:-"], capture_output=True, check=True).stdout
-        if len(rgb) != size * size * 3:
-            return ["%s is not %d x %d" % (png, size, size)]
-        shot = v.shot()
-        return [(x, y) for y in range(size) for x in range(size)
-                if tuple(rgb[3 * (y * size + x):3 * (y * size + x) + 3])
-                != shot.pixel(x // scale, y // scale)]
-
-    for out, scale in (("x1/", 1), ("x2/", 2)):
-        png, bad = os.path.join(work, out, "frame-%06d.png" % k), []
+        bad = []
 
         def equal():  # the window may show the frame a moment after its console line
-            bad[:] = differences(png, scale)
+            shot = v.shot()
+            bad[:] = [(x, y) for y in range(size) for x in range(size) if shot.pixel(
+                x // scale, y // scale) != tuple(rgb[3 * (y * size + x):3 * (y * size + x) + 3])]
             return not bad
-
         try:
             harness.poll(equal)
         except Failure:
-            raise Failure("%s differs from the viewer's window at %d pixels, first %s"
-                          % (png, len(bad), bad[:3]))
+            raise Failure("frame %d at scale %d differs from the viewer's window at %d pixels, "
+                          "first %s" % (k, scale, len(bad), bad[:3]))
     v.quit("q")
     shutil.rmtree(work)
 

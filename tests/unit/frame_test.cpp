@@ -27,19 +27,17 @@ TEST(EndOfRun, Boundaries) {
     bool timeValid, rewind, ends;
     const char* why;
   } rows[] = {
+      // clang-format off
       {0.0, true, false, false, "start of the run"},
       {T_END - 0.01, true, false, false, "just before the end time"},
       {T_END, true, false, true, "the end time"},
       {T_END + 0.7, true, false, true, "integer part is the end time"},
       {T_END + 1.0, true, false, false, "beyond: a jump over the end time runs on"},
-      {-1.0, true, false, false, "-1 is an ordinary time"},
-      {-1.01, true, false, true, "below -1"},
-      {NaN, true, false, true, "not a number"},
-      {-INF, true, false, true, "minus infinity"},
-      {INF, true, false, false, "plus infinity is no end time"},
-      {1e300, true, false, false, "far beyond any integer"},
-      {0.0, false, false, true, "time not read: end of the data"},
-      {3.0, true, true, true, "rewind requested"},
+      {-1.0, true, false, false, "-1 is an ordinary time"}, {-1.01, true, false, true, "below -1"},
+      {NaN, true, false, true, "not a number"}, {-INF, true, false, true, "minus infinity"},
+      {INF, true, false, false, "plus infinity"}, {1e300, true, false, false, "beyond any int"},
+      {0.0, false, false, true, "time not read"}, {3.0, true, true, true, "rewind requested"},
+      // clang-format on
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.why);

@@ -15,16 +15,10 @@ namespace {
 using StartupTest = ViewerTest;
 
 // Runs start-up with standard input taken from `input`, returning the console output.
-std::string startWith(const std::string& input, const char* name) {
-  {
-    std::FILE* f = std::fopen("stdin.txt", "w");
-    std::fputs(input.c_str(), f);
-    std::fclose(f);
-  }
+std::string startWith(const ScratchDirectory& dir, const std::string& input, std::string name) {
+  dir.write("stdin.txt", input);
   EXPECT_NE(std::freopen("stdin.txt", "r", stdin), nullptr);
-  char program[64];
-  std::snprintf(program, sizeof program, "%s", name);
-  char* argv[] = {program, nullptr};
+  char* argv[] = {name.data(), nullptr};
   testing::internal::CaptureStdout();
   EXPECT_EQ(runViewer(1, argv), 0);
   return testing::internal::GetCapturedStdout();
@@ -33,7 +27,7 @@ std::string startWith(const std::string& input, const char* name) {
 TEST_F(StartupTest, MissingFilesAreReportedThenTheWindowOpensAsSetUp) {
   std::remove("geodata.dat");
   std::remove("tridata.dat");
-  EXPECT_EQ(startWith("", "./meshplay"),
+  EXPECT_EQ(startWith(dir, "", "./meshplay"),
             "file cannot open.\nfile cannot open.\nfile cannot open.\npress Enter to start \n");
   EXPECT_FALSE(isOpen(state.resultStream));
   const std::vector<std::string> order = {
@@ -60,7 +54,7 @@ TEST_F(StartupTest, MissingFilesAreReportedThenTheWindowOpensAsSetUp) {
 
 TEST_F(StartupTest, PresentFilesAreOpenedAndOnlyOneCharacterIsConsumed) {
   dir.write("result.dat", recordText(0.0));
-  EXPECT_EQ(startWith("xyz\n", "meshplay"), "press Enter to start \n");
+  EXPECT_EQ(startWith(dir, "xyz\n", "meshplay"), "press Enter to start \n");
   EXPECT_TRUE(isOpen(state.resultStream));
   EXPECT_TRUE(isOpen(state.nodeStream));
   EXPECT_TRUE(isOpen(state.elementStream));

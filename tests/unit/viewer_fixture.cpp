@@ -1,8 +1,5 @@
-// The in-process tests' fixture: scratch folders, text as streams, result records.
+// The in-process tests' fixture: scratch folders and result records.
 #include "viewer_fixture.h"
-
-#include <sys/mman.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -12,15 +9,7 @@
 
 #include "demo_data.h"
 #include "viewer/frame.h"
-
-void openText(InputStream& s, const std::string& text) {
-  const int fd = ::memfd_create("text", MFD_CLOEXEC);
-  if (fd < 0 || ::write(fd, text.data(), text.size()) != static_cast<ssize_t>(text.size()) ||
-      ::lseek(fd, 0, SEEK_SET) != 0) {
-    throw std::runtime_error("cannot write the text to read");
-  }
-  attachStream(s, fd);
-}
+#include "viewer/replay.h"
 
 ScratchDirectory::ScratchDirectory() : previous_(std::filesystem::current_path().string()) {
   std::string pattern = (std::filesystem::temp_directory_path() / "meshplay-test-XXXXXX").string();
@@ -47,9 +36,7 @@ void ViewerTest::SetUp() {
 
 void ViewerTest::start(const std::string& results) {
   dir.write("result.dat", results);
-  ASSERT_TRUE(openStream(state.resultStream, "result.dat"));
-  ASSERT_TRUE(openStream(state.nodeStream, "geodata.dat"));
-  ASSERT_TRUE(openStream(state.elementStream, "tridata.dat"));
+  openInputs();
 }
 
 std::string ViewerTest::frame() {

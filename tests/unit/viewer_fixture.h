@@ -9,10 +9,6 @@
 
 #include "gl_double.h"
 #include "model/viewer_state.h"
-#include "model/input_stream.h"
-
-// Opens `s` on a file holding `text` that has no name, so nothing is left behind.
-void openText(InputStream& s, const std::string& text);
 
 // A fresh working directory for tests that open the viewer's files by name; changes into it.
 class ScratchDirectory {
