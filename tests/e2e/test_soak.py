@@ -1,9 +1,7 @@
-"""Input soak: thousands of random real input events (every mouse button, the wheel, keys with and
-without modifiers, resizes down to one pixel), with the result file replaced by valid and junk
-files, cut short and removed between the batches. The program must keep running without a
-sanitizer report, draw its picture again once the window has its size back, answer a middle click
-with a frame and quit with status 0 on q. The seed is printed; MESHPLAY_SOAK_SEED=N replays a run,
-MESHPLAY_SOAK_EVENTS=N changes how many events are sent."""
+"""Input soak: thousands of random real input events (buttons, wheel, keys, resizes down to one
+pixel) while the result file is replaced, cut short or removed. The program must run on without a
+sanitizer report, then draw, step and quit as usual. MESHPLAY_SOAK_SEED=N (printed) replays a run;
+MESHPLAY_SOAK_EVENTS=N sets how many events are sent."""
 
 import os
 import random

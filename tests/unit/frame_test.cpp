@@ -178,13 +178,6 @@ TEST_F(FrameTest, ItemsStandWhereTheyBelongAndNodesMoveByTheirDisplacement) {
   EXPECT_EQ(gl.swaps, 1);
 }
 
-TEST(ProgressFill, CoversTheElapsedFractionOfTheFrame) {
-  EXPECT_DOUBLE_EQ(progressFillEdge(0.0), -FW);
-  EXPECT_NEAR(progressFillEdge(THALF), 0.0, 1e-15);
-  EXPECT_DOUBLE_EQ(progressFillEdge(T_END), FW);
-  EXPECT_LT(progressFillEdge(-1.0), -FW);  // negative times reach left of the frame
-}
-
 TEST_F(FrameTest, FlagsHideNodesAndTrianglesAndOutOfTableTrianglesAreSkipped) {
   dir.write("tridata.dat", "0 -1 1 2\n1 0 1 " + std::to_string(NODE_COUNT) +
                                "\n2 0 1 2147483647\n3 0 1 99999999999\n4 0 1 2\n");
