@@ -66,11 +66,14 @@ TEST_F(StartupTest, TheProjectionFollowsTheWindowSize) {
   setProjection(600, 300);
   setProjection(0, 300);
   setProjection(301, 0);
+  setProjection(1, 1);  // the narrowest window that has an extent still gets its projection
   const std::vector<std::string> calls = {
       "glViewport 0 0 600 300", "glLoadIdentity", "glOrtho -3 3 -1.5 1.5 -1 1",
       "glViewport 0 0 0 300",   "glLoadIdentity", "glViewport 0 0 301 0",
       "glLoadIdentity"};
-  EXPECT_EQ(gl.calls, calls);
+  ASSERT_EQ(gl.calls.size(), calls.size() + 3);
+  EXPECT_EQ(std::vector<std::string>(gl.calls.begin(), gl.calls.end() - 3), calls);
+  EXPECT_EQ(gl.calls.back().rfind("glOrtho -0.005", 0), 0u) << gl.calls.back();
 }
 
 }  // namespace
