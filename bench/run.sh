@@ -37,6 +37,7 @@ export DISPLAY=":$(head -n 1 "$work/display")"
 echo "Reading one record (median of $reps):"
 for p in a b; do
   "$build/bench/meshplay-$p-read-bench" --benchmark_repetitions="$reps" \
+    --benchmark_enable_random_interleaving=true \
     --benchmark_report_aggregates_only=true 2>/dev/null | grep "record" | grep -v -E "_mean|_stddev|_cv"
 done
 
