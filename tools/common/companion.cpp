@@ -16,7 +16,6 @@
 
 #include "model/viewer_state.h"
 #include "viewer/replay.h"
-#include "viewer/startup.h"
 
 namespace companion {
 
