@@ -1,7 +1,8 @@
-// Frame timing under a real GL (Mesa under Xvfb): the viewer's own start-up in a folder holding the
-// demo, then frames driven as playback drives them, each timed from its start to the end of its
-// swap. `play` calls drawFrame, the display callback itself; `draw` draws records already in
-// memory with drawRecord and swaps, so the difference between the two is what reading costs.
+// Frame timing under a real GL (Mesa under Xvfb): the viewer's files opened and its window opened
+// in a folder holding the demo, then frames driven as playback drives them, each timed from its
+// start to the end of its swap. `play` is the display callback without its console line
+// (advanceReplay, then showStep); `draw` draws records already in memory with drawRecord and
+// swaps, so the difference between the two is what reading costs.
 //
 //   meshplay-X-frame-bench play|draw [FRAMES] [--allocator-defaults]
 //
@@ -60,13 +61,10 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "cannot write the demo: %s\n", error.c_str());
     return 1;
   }
-  // The viewer's console goes nowhere, its prompt is answered by the end of input.
-  std::FILE* report = fdopen(::dup(STDOUT_FILENO), "w");
-  if (report == nullptr || std::freopen("/dev/null", "w", stdout) == nullptr ||
-      std::freopen("/dev/null", "r", stdin) == nullptr || ::chdir(folder) != 0) {
-    return 1;
-  }
-  startViewer(1, argv);
+  if (::chdir(folder) != 0) return 1;
+  openInputs(state);
+  openWindow(1, argv);
+  glutDisplayFunc([] {});   // frames are drawn by the loop below, never on exposure
   if (allocatorDefaults) {  // glibc's initial thresholds: shows the stalls the viewer's cure
     mallopt(M_MMAP_THRESHOLD, 128 * 1024);
     mallopt(M_TRIM_THRESHOLD, 128 * 1024);
@@ -75,6 +73,8 @@ int main(int argc, char** argv) {
 
   std::vector<ResultRecord> records;  // the draw-only frames' records, read before any timing
   if (draw) {
+    readNodeBlock(state.nodeStream, state.nodeTable);
+    readElementBlock(state.elementStream, state.elementTable);
     ResultRecord record;
     records.reserve(1000);
     while (records.size() < 1000 && readResultRecord(state.resultStream, record)) {
@@ -89,21 +89,22 @@ int main(int argc, char** argv) {
   for (long i = 0; i < frames; ++i) {
     const Clock::time_point start = Clock::now();
     if (draw) {
-      drawRecord(records[static_cast<std::size_t>(i) % records.size()]);
+      const Scene scene{records[static_cast<std::size_t>(i) % records.size()], state.nodeTable,
+                        state.elementTable};
+      drawRecord(scene, state);
       glutSwapBuffers();
     } else {
-      drawFrame();
+      showStep(advanceReplay(state, false));
     }
     glutMainLoopEvent();
     ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
   }
   const double seconds = std::chrono::duration<double>(Clock::now() - first).count();
-  std::fprintf(report, "%s %-4s %8.0f frames/s  median %.3f ms  p95 %.3f ms  %.2f faults/frame%s\n",
-               MESHPLAY_PROFILE, draw ? "draw" : "play", static_cast<double>(frames) / seconds,
-               percentile(ms, 0.5), percentile(ms, 0.95),
-               static_cast<double>(pageFaults() - faultsBefore) / static_cast<double>(frames),
-               allocatorDefaults ? "  (allocator defaults)" : "");
-  std::fclose(report);
+  std::printf("%s %-4s %8.0f frames/s  median %.3f ms  p95 %.3f ms  %.2f faults/frame%s\n",
+              MESHPLAY_PROFILE, draw ? "draw" : "play", static_cast<double>(frames) / seconds,
+              percentile(ms, 0.5), percentile(ms, 0.95),
+              static_cast<double>(pageFaults() - faultsBefore) / static_cast<double>(frames),
+              allocatorDefaults ? "  (allocator defaults)" : "");
   std::filesystem::remove_all(folder);
   return 0;
 }

@@ -24,10 +24,9 @@
 #include "gl_double.h"
 #include "model/viewer_state.h"
 #include "reference_scanner.h"
+#include "model/replay.h"
 #include "viewer/frame.h"
 #include "viewer/input.h"
-#include "viewer/replay.h"
-#include "viewer/startup.h"
 
 // Bytes at most per read() of the viewer, 0 for no limit (tests/unit/read_double.cpp).
 extern std::size_t readLimit;
@@ -123,12 +122,13 @@ void checkFrame(int framesDrawn) {
 
 int frames = 0;
 
-// One display callback, mirrored by the reference reading. The run ends as the viewer decides
-// it, and then the reference starts the result text again, as the viewer reopens result.dat.
+// One display callback without its console lines, mirrored by the reference reading. The run
+// ends as the viewer decides it, and then the reference starts the result text again, as the
+// viewer reopens result.dat.
 void frame() {
   const bool rewind = state.rewindRequested == 1;
   const bool timeValid = referenceRecord(reference.text[2], reference.record);
-  drawFrame();
+  showStep(advanceReplay(state, rewind));
   if (runHasEnded(reference.record.time(), timeValid, rewind)) reference.text[2].pos = 0;
   referenceBlocks();
   checkFrame(++frames);
@@ -182,8 +182,6 @@ int lowestFreeDescriptor() {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  // The viewer reports on standard output at every frame; libFuzzer reports on standard error.
-  if (std::freopen("/dev/null", "w", stdout) == nullptr) fail("cannot silence standard output");
   // A scratch folder for the three files, in memory where there is a /dev/shm.
   const char* base = ::access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
   static std::string folder = std::string(base) + "/meshplay-fuzz-XXXXXX";
@@ -214,7 +212,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   state = ViewerState{};
   resetGl();
   frames = 0;
-  openInputs();  // as at start-up; a missing file is reported on the silenced console
+  openInputs(state);  // as at start-up
 
   readLimit = controls.empty() ? 0 : static_cast<std::uint8_t>(controls[0]);
   frame();  // the new window's first display shows the first record

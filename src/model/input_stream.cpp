@@ -19,6 +19,7 @@ InputStream& InputStream::operator=(InputStream&& other) noexcept {
   closeStream(*this);
   fd = other.fd;
   atEnd = other.atEnd;
+  stopOnSignal = other.stopOnSignal;
   end = other.end - other.pos;
   std::memcpy(buffer, other.buffer + other.pos, end);  // only the unread bytes matter
   other.fd = -1;
@@ -67,11 +68,11 @@ void fillStream(InputStream& s, std::size_t count) {
     ssize_t got = ::read(s.fd, s.buffer + s.end, STREAM_BUFFER_SIZE - s.end);
     if (got > 0) {
       s.end += static_cast<std::size_t>(got);
-    } else if (got < 0 && errno == EINTR) {
+    } else if (got < 0 && errno == EINTR && (s.stopOnSignal == nullptr || *s.stopOnSignal == 0)) {
       continue;
     } else {
-      // End of file, or an error such as EISDIR for a directory in the file's place: either way
-      // there is nothing more to read, which the readers treat as an exhausted stream.
+      // End of file, an error such as EISDIR for a directory in the file's place, or a stop:
+      // either way there is nothing more to read, which the readers treat as an exhausted stream.
       s.atEnd = true;
     }
   }

@@ -1,6 +1,7 @@
 // A buffered, allocation-free reader over a file descriptor: the three input streams of the viewer.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 
 // Large enough that a profile-B record (about 43 KB of text) usually needs a single read().
@@ -18,6 +19,10 @@ struct InputStream {
   std::size_t pos = 0;  // next unread byte in buffer
   std::size_t end = 0;  // one past the last valid byte in buffer
   char buffer[STREAM_BUFFER_SIZE] = {};
+  // A read() cut short by a signal (EINTR, which only a handler installed without SA_RESTART
+  // causes) is retried, unless this points at a value that has become non-zero: then the program
+  // is stopping, and the stream ends as if the file had. Kept when the stream is reopened.
+  const std::atomic<int>* stopOnSignal = nullptr;
 
   InputStream() = default;
   ~InputStream();

@@ -25,19 +25,25 @@ bool readResultRecord(InputStream& s, ResultRecord& record) {
   return true;
 }
 
-void readNodeBlock(InputStream& s, NodeTable& table) {
+int readNodeBlock(InputStream& s, NodeTable& table) {
+  int complete = 0;
   for (NodePosition& node : table) {
     std::int32_t number = 0;
-    if (!scanInt(s, number) || !scanReal(s, node.x) || !scanReal(s, node.y)) return;
+    if (!scanInt(s, number) || !scanReal(s, node.x) || !scanReal(s, node.y)) break;
+    ++complete;
   }
+  return complete;
 }
 
-void readElementBlock(InputStream& s, ElementTable& table) {
+int readElementBlock(InputStream& s, ElementTable& table) {
+  int complete = 0;
   for (Element& element : table) {
     std::int32_t number = 0;
     if (!scanInt(s, number) || !scanInt(s, element.nodes[0]) || !scanInt(s, element.nodes[1]) ||
         !scanInt(s, element.nodes[2])) {
-      return;
+      break;
     }
+    ++complete;
   }
+  return complete;
 }

@@ -17,7 +17,9 @@
 bool readResultRecord(InputStream& s, ResultRecord& record);
 
 // NODE_COUNT node records "%d%lf%lf": the node number is read and ignored, x and y go to the table.
-void readNodeBlock(InputStream& s, NodeTable& table);
+// Returns how many complete records were read, for programs that say when a file held none.
+int readNodeBlock(InputStream& s, NodeTable& table);
 
 // ELEMENT_COUNT element records "%d%d%d%d": the element number is ignored, then the three indices.
-void readElementBlock(InputStream& s, ElementTable& table);
+// Returns how many complete records were read.
+int readElementBlock(InputStream& s, ElementTable& table);

@@ -2,22 +2,11 @@
 #pragma once
 
 #include <array>
-#include <cstdint>
 
+#include "model/mesh.h"
 #include "model/profile.h"
 
-// Rest position of a node, model length units.
-struct NodePosition {
-  double x = 0.0;
-  double y = 0.0;
-};
 using NodeTable = std::array<NodePosition, NODE_COUNT>;
-
-// A triangle: node indices counted from 0, in drawing order. The file may hold any value here;
-// drawing skips a triangle with an index outside the node table.
-struct Element {
-  std::int32_t nodes[3] = {0, 0, 0};
-};
 using ElementTable = std::array<Element, ELEMENT_COUNT>;
 
 // One time step of the result file, in file order.
@@ -28,3 +17,12 @@ struct ResultRecord {
 
   double time() const { return header[0]; }
 };
+
+// Whether the viewer draws this triangle of its tables.
+inline bool isDrawn(const Element& element) {
+  return isDrawn(element, NODE_COUNT);
+}
+
+inline MeshView meshOf(const NodeTable& nodes, const ElementTable& elements) {
+  return {nodes.data(), nodes.size(), elements.data(), elements.size()};
+}

@@ -9,7 +9,7 @@
 #include <GL/glut.h>
 
 #include "model/viewer_state.h"
-#include "viewer/replay.h"
+#include "viewer/console.h"
 
 namespace {
 
@@ -31,14 +31,13 @@ inline float toFloat(double v) {
 
 // Drawing coordinates of node i displaced by pair i of the record, grid centre at the origin.
 // Callers pass an index already known to lie in 0 ... NODE_COUNT - 1.
-inline void nodePoint(int i, const ResultRecord& record, double& x, double& y) {
-  const NodePosition& rest = state.nodeTable[static_cast<std::size_t>(i)];
-  x = (rest.x + record.vectors[i][0] - HW) / state.viewScale;
-  y = (rest.y + record.vectors[i][1] - HH) / state.viewScale;
+inline void nodePoint(int i, const Scene& scene, double s, double& x, double& y) {
+  const NodePosition& rest = scene.nodes[static_cast<std::size_t>(i)];
+  x = (rest.x + scene.record.vectors[i][0] - HW) / s;
+  y = (rest.y + scene.record.vectors[i][1] - HH) / s;
 }
 
-void drawBaseLine() {
-  const double s = state.viewScale;
+void drawBaseLine(double s) {
   glBegin(GL_LINES);
   glColor3d(0.0, 0.0, 0.0);  // stays current for the nodes, triangles and label
   glVertex2f(toFloat(-FW / s), toFloat(-HH / s));
@@ -46,43 +45,40 @@ void drawBaseLine() {
   glEnd();
 }
 
-void drawNodes(const ResultRecord& record) {
+void drawNodes(const Scene& scene, double s) {
   glPointSize(4.0f);
   glBegin(GL_POINTS);
   for (int i = 0; i < NODE_COUNT; ++i) {
     double x, y;
-    nodePoint(i, record, x, y);
+    nodePoint(i, scene, s, x, y);
     glVertex2f(toFloat(x), toFloat(y));
   }
   glEnd();
 }
 
-void drawTriangles(const ResultRecord& record) {
-  for (const Element& element : state.elementTable) {
-    bool inTable = true;
-    for (std::int32_t node : element.nodes) inTable = inTable && node >= 0 && node < NODE_COUNT;
-    if (!inTable) continue;  // an index outside the node table names no node: skip the triangle
+void drawTriangles(const Scene& scene, double s) {
+  for (const Element& element : scene.elements) {
+    if (!isDrawn(element)) continue;
     glBegin(GL_LINE_LOOP);
     for (std::int32_t node : element.nodes) {
       double x, y;
-      nodePoint(node, record, x, y);
+      nodePoint(node, scene, s, x, y);
       glVertex2d(x, y);
     }
     glEnd();
   }
 }
 
-void drawLabel(double t) {
+void drawLabel(double t, double s) {
   char text[LABEL_CAPACITY];
   const std::size_t length = formatLabel(t, text);
-  glRasterPos3d(-FW / state.viewScale, -YLABEL / state.viewScale, 0.0);
+  glRasterPos3d(-FW / s, -YLABEL / s, 0.0);
   for (std::size_t i = 0; i < length; ++i) {
     glutBitmapCharacter(GLUT_BITMAP_HELVETICA_18, static_cast<unsigned char>(text[i]));
   }
 }
 
-void drawProgressBar(double t) {
-  const double s = state.viewScale;
+void drawProgressBar(double t, double s) {
   const double xf = progressFillEdge(t);
   glColor3d(BAR_RED, BAR_GREEN, BAR_BLUE);  // the frame and its fill
   glBegin(GL_LINE_LOOP);
@@ -112,20 +108,35 @@ std::size_t formatLabel(double t, char* text) {
                                                            : LABEL_CAPACITY - 1;
 }
 
-void drawRecord(const ResultRecord& record) {
+void drawRecord(const Scene& scene, const DisplaySettings& display) {
+  const double s = display.viewScale;
+  const double t = scene.record.time();
   glClear(GL_COLOR_BUFFER_BIT);
-  drawBaseLine();
-  if (state.showNodes == 1) drawNodes(record);
-  if (state.showElements == 1) drawTriangles(record);
-  drawLabel(record.time());
-  drawProgressBar(record.time());
+  drawBaseLine(s);
+  if (display.showNodes == 1) drawNodes(scene, s);
+  if (display.showElements == 1) drawTriangles(scene, s);
+  drawLabel(t, s);
+  drawProgressBar(t, s);
+}
+
+void printStep(const ReplayStep& step) {
+  printProgress(step.scene.record.time());
+  if (step.ended) printMessage(MSG_END_OF_RUN);
+  if (step.reopenFailed) printMessage(MSG_CANNOT_OPEN);
+}
+
+void showStep(const ReplayStep& step) {
+  if (step.rewound) state.rewindRequested = 0;
+  drawRecord(step.scene, state);
+  glutSwapBuffers();
+  // Both only take effect once the display callback has returned, so doing them last changes
+  // nothing.
+  if (step.ended) glutIdleFunc(nullptr);  // playback stops at the end of every run
+  if (step.rewound) glutPostRedisplay();  // and after a rewind shows the first record at once
 }
 
 void drawFrame() {
-  const ReplayStep step = advanceReplay();
-  drawRecord(state.shownRecord);
-  glutSwapBuffers();
-  // Both only take effect once this callback has returned, so doing them last changes nothing.
-  if (step.ended) glutIdleFunc(nullptr);  // playback stops at the end of every run
-  if (step.rewound) glutPostRedisplay();  // and after a rewind shows the first record at once
+  const ReplayStep step = advanceReplay(state, state.rewindRequested == 1);
+  printStep(step);
+  showStep(step);
 }

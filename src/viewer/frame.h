@@ -3,15 +3,24 @@
 
 #include <cstddef>
 
-#include "model/tables.h"
+#include "model/display_settings.h"
+#include "model/replay.h"
 
-// Draws a record as the viewer shows it, with the state's tables, flags and scale: clear, base
-// line, nodes, triangles, label, progress bar. The picture is left in the back buffer: the viewer
-// swaps it to the screen, a recorder reads it back first.
-void drawRecord(const ResultRecord& record);
+// Draws a scene as the viewer shows it, with the given flags and scale: clear, base line, nodes,
+// triangles, label, progress bar. The picture is left in the back buffer: the viewer swaps it to
+// the screen, a recorder reads it back first.
+void drawRecord(const Scene& scene, const DisplaySettings& display);
 
-// The display callback: advanceReplay (viewer/replay.h), drawRecord of the record shown, swap, and
-// at the end of a run playback stops (and a rewind asks for the next redraw). Every redraw,
+// The console lines of a step: its progress line, and at the end of a run the end message and,
+// if the result file did not open again, the open failure.
+void printStep(const ReplayStep& step);
+
+// Shows a step in the window: a rewind request it acted on is cleared, the scene drawn with the
+// state's settings and swapped to the screen; at the end of a run playback stops, and after a
+// rewind the next redraw is asked for at once.
+void showStep(const ReplayStep& step);
+
+// The display callback: advanceReplay (model/replay.h), printStep, showStep. Every redraw,
 // whatever caused it, consumes one record.
 void drawFrame();
 

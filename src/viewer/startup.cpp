@@ -32,6 +32,7 @@ void keepFreedMemoryForReuse() {
 }  // namespace
 
 void openWindow(int argc, char** argv) {
+  keepFreedMemoryForReuse();
   glutInit(&argc, argv);
   glutInitDisplayMode(GLUT_RGB | GLUT_DOUBLE);
   glutInitWindowPosition(200, 50);
@@ -42,8 +43,11 @@ void openWindow(int argc, char** argv) {
 }
 
 void startViewer(int argc, char** argv) {
-  keepFreedMemoryForReuse();
-  openInputs();
+  // A file that cannot be opened is reported, once, and its stream stays absent; start-up goes on.
+  const OpenedInputs opened = openInputs(state);
+  for (bool ok : {opened.result, opened.nodes, opened.elements}) {
+    if (!ok) printMessage(MSG_CANNOT_OPEN);
+  }
   printMessage(MSG_PROMPT);
   (void)std::getchar();  // Enter, or the end of input, lets the viewer start
   openWindow(argc, argv);

@@ -1,13 +1,12 @@
 // Start-up, window and projection.
 #pragma once
 
-#include "viewer/replay.h"  // openInputs, which needs no window
-
 // The window's width and height in pixels when it opens.
 inline constexpr int WINDOW_SIZE = 300;
 
 // Initialises GLUT with the command line, opens the double-buffered RGB window of WINDOW_SIZE at
-// (200, 50) titled argv[0], and sets the projection and the clear colour.
+// (200, 50) titled argv[0], and sets the projection and the clear colour. Freed memory is kept
+// for reuse from then on, so that the GL driver's buffers do not fault in afresh every few frames.
 void openWindow(int argc, char** argv);
 
 // All of start-up: the input files, the console prompt and the wait for Enter, the window, and the

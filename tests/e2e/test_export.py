@@ -124,15 +124,17 @@ check_steps("cut", read_msh(os.path.join(work, "cut.msh")), [1.25, 3.0], [1, 3],
 
 # Failures: (arguments, folder, file size limit, the message's start after the program's name).
 os.mkdir(os.path.join(work, "run2"))
+open(os.path.join(work, "run2", "old.vtu"), "w").close()
 blank = folder()
 for f in ("geodata.dat", "tridata.dat", "result.dat"):
-    open(os.path.join(blank, f), "w").close()  # files with no record
+    shutil.copy(os.path.join(work, f), blank)
+open(os.path.join(blank, "result.dat"), "w").close()  # no record
 failures = [
-    (["x.msh"], blank, None, "result.dat: no time step to export"),
-    (["x.msh", "--from", "100"], work, None, "no time step of the run lies between --from and"),
+    (["x.msh"], blank, None, "result.dat: no time step to read"),
+    (["x.msh", "--from", "100"], work, None, "no time step of the run lies within --from 100"),
     (["x.msh", "--bogus"], work, None, "unknown option '--bogus'"),
     (["x.vtk"], work, None, "x.vtk: unknown output format"),
-    ([], work, None, "expected one OUTPUT"),
+    ([], work, None, "expected OUTPUT"),
     (["x.msh", "--from", "3", "--to", "2"], work, None, "--from 3 lies after --to 2"),
     (["geodata.dat/x.msh"], work, None, "geodata.dat/x.msh: Not a directory"),
     (["geodata.dat/x.pvd"], work, None, "geodata.dat/x: Not a directory"),

@@ -6,7 +6,7 @@
 
 #include "demo_data.h"
 #include "model/readers.h"
-#include "viewer/replay.h"
+#include "model/replay.h"
 #include "viewer_fixture.h"
 
 namespace {

@@ -8,9 +8,9 @@
 #include <utility>
 #include <vector>
 
+#include "model/replay.h"
 #include "viewer/frame.h"
 #include "viewer/input.h"
-#include "viewer/replay.h"
 #include "viewer_fixture.h"
 
 namespace {
@@ -91,10 +91,7 @@ TEST_F(FrameTest, EachReplayStepReportsWhatItDid) {
                {false, true, false}, {false, true, true}, {false, true, false},
                {false, true, false}, {false, false, true}};
   for (const auto& expected : steps) {
-    state.rewindRequested = expected.rewind ? 1 : 0;
-    testing::internal::CaptureStdout();
-    const ReplayStep step = advanceReplay();
-    testing::internal::GetCapturedStdout();
+    const ReplayStep step = advanceReplay(state, expected.rewind);
     EXPECT_EQ(step.read, expected.read);
     EXPECT_EQ(step.ended, expected.ended);
     EXPECT_EQ(step.rewound, expected.rewind);

@@ -8,8 +8,8 @@
 #include <stdexcept>
 
 #include "demo_data.h"
+#include "model/replay.h"
 #include "viewer/frame.h"
-#include "viewer/replay.h"
 
 ScratchDirectory::ScratchDirectory() : previous_(std::filesystem::current_path().string()) {
   std::string pattern = (std::filesystem::temp_directory_path() / "meshplay-test-XXXXXX").string();
@@ -36,7 +36,7 @@ void ViewerTest::SetUp() {
 
 void ViewerTest::start(const std::string& results) {
   dir.write("result.dat", results);
-  openInputs();
+  openInputs(state);
 }
 
 std::string ViewerTest::frame() {

@@ -3,38 +3,44 @@
 #include "gmsh.h"
 
 #include <cstring>
+#include <filesystem>
 
-#include "companion.h"
-#include "mesh_values.h"
+#include "failure.h"
 
 namespace {
 
-constexpr int MSH_TRIANGLE = 2;
+constexpr long MSH_TRIANGLE = 2;
+
+std::string refuseFolder(const std::string& path) {
+  std::error_code ec;
+  if (std::filesystem::is_directory(path, ec)) throw companion::Failure(path + ": is a folder");
+  return path;
+}
 
 // Node i of the tables is node i + 1 in the file: MSH numbers nodes from 1.
-void appendNodes(std::string& out, const NodeTable& nodes, long& replaced) {
+void appendNodes(std::string& out, const MeshView& mesh, long& replaced) {
   out += "$Nodes\n";
-  appendNumber(out, static_cast<long>(NODE_COUNT));
+  appendNumber(out, static_cast<long>(mesh.nodeCount));
   out += '\n';
-  for (int i = 0; i < NODE_COUNT; ++i) {
-    const NodePosition& node = nodes[static_cast<std::size_t>(i)];
-    appendNodeLine(out, static_cast<long>(i) + 1, finiteOrZero(node.x, replaced),
-                   finiteOrZero(node.y, replaced));
+  for (std::size_t i = 0; i < mesh.nodeCount; ++i) {
+    appendNodeLine(out, static_cast<long>(i) + 1, finiteOrZero(mesh.nodes[i].x, replaced),
+                   finiteOrZero(mesh.nodes[i].y, replaced));
   }
   out += "$EndNodes\n";
 }
 
 // Each triangle carries the two usual tags: no physical group (0), elementary entity 1.
-void appendElements(std::string& out, const ElementTable& elements) {
+void appendElements(std::string& out, const MeshView& mesh) {
   out += "$Elements\n";
-  appendNumber(out, static_cast<long>(drawnCount(elements)));
+  appendNumber(out, static_cast<long>(drawnCount(mesh)));
   out += '\n';
   long number = 0;
-  for (const Element& element : elements) {
-    if (!isDrawn(element)) continue;
+  for (std::size_t e = 0; e < mesh.elementCount; ++e) {
+    const Element& element = mesh.elements[e];
+    if (!isDrawn(element, mesh.nodeCount)) continue;
     appendNumber(out, ++number);
     out += ' ';
-    appendNumber(out, static_cast<long>(MSH_TRIANGLE));
+    appendNumber(out, MSH_TRIANGLE);
     out += " 2 0 1";
     for (std::int32_t node : element.nodes) {
       out += ' ';
@@ -46,50 +52,51 @@ void appendElements(std::string& out, const ElementTable& elements) {
 }
 
 // One step: the view's name, the time, then the step number, 3 components and the node count.
-void appendNodeData(std::string& out, const StepData& data, long step, long& replaced) {
+void appendNodeData(std::string& out, const StepData& step, long number, long& replaced) {
   out += "$NodeData\n1\n\"displacement\"\n1\n";
-  appendNumber(out, finiteOrZero(data.time, replaced));
+  appendNumber(out, finiteOrZero(step.time, replaced));
   out += "\n3\n";
-  appendNumber(out, step);
+  appendNumber(out, number);
   out += "\n3\n";
-  appendNumber(out, static_cast<long>(NODE_COUNT));
+  appendNumber(out, static_cast<long>(step.mesh.nodeCount));
   out += '\n';
-  for (int i = 0; i < NODE_COUNT; ++i) {
-    appendNodeLine(out, static_cast<long>(i) + 1, finiteOrZero(data.vectors[i][0], replaced),
-                   finiteOrZero(data.vectors[i][1], replaced));
+  for (std::size_t i = 0; i < step.mesh.nodeCount; ++i) {
+    appendNodeLine(out, static_cast<long>(i) + 1, finiteOrZero(step.displacements[i][0], replaced),
+                   finiteOrZero(step.displacements[i][1], replaced));
   }
   out += "$EndNodeData\n";
 }
 
+template <class T>
+bool sameAs(const std::vector<T>& kept, const T* now, std::size_t count) {
+  return kept.size() == count && std::memcmp(kept.data(), now, count * sizeof(T)) == 0;
+}
+
 }  // namespace
 
-void beginGmsh(GmshOutput& out, const std::string& path) {
-  out.path = path;
-  out.temporary = companion::temporaryPath(path);
-  openOutput(out.file, out.temporary, path);
-  failOnError(out.file);
-}
+GmshWriter::GmshWriter(const std::string& path)
+    : temporary_(refuseFolder(path), companion::TemporaryOutput::Kind::File),
+      file_(temporary_.path(), path) {}
 
-std::string addGmshStep(GmshOutput& out, const StepData& step) {
-  out.block.clear();
-  if (out.steps == 0) {
-    out.nodes = step.nodes;
-    out.elements = step.elements;
-    out.block += "$MeshFormat\n2.2 0 8\n$EndMeshFormat\n";
-    appendNodes(out.block, step.nodes, out.replaced);
-    appendElements(out.block, step.elements);
-  } else if (std::memcmp(&out.nodes, &step.nodes, sizeof step.nodes) != 0 ||
-             std::memcmp(&out.elements, &step.elements, sizeof step.elements) != 0) {
-    out.meshChanged = true;
+void GmshWriter::add(const StepData& step) {
+  const MeshView& mesh = step.mesh;
+  block_.clear();
+  if (steps_ == 0) {
+    nodes_.assign(mesh.nodes, mesh.nodes + mesh.nodeCount);
+    elements_.assign(mesh.elements, mesh.elements + mesh.elementCount);
+    block_ += "$MeshFormat\n2.2 0 8\n$EndMeshFormat\n";
+    appendNodes(block_, mesh, replaced_);
+    appendElements(block_, mesh);
+  } else if (!sameAs(nodes_, mesh.nodes, mesh.nodeCount) ||
+             !sameAs(elements_, mesh.elements, mesh.elementCount)) {
+    meshChanged_ = true;
   }
-  appendNodeData(out.block, step, out.steps, out.replaced);
-  writeOutput(out.file, out.block);
-  ++out.steps;
-  return out.file.error;
+  appendNodeData(block_, step, steps_, replaced_);
+  file_.write(block_);
+  ++steps_;
 }
 
-void finishGmsh(GmshOutput& out) {
-  closeOutput(out.file);
-  failOnError(out.file);
-  companion::commit(out.temporary, out.path);
+void GmshWriter::finish() {
+  file_.close();
+  temporary_.commit();
 }

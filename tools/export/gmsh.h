@@ -3,31 +3,30 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "output_file.h"
-#include "model/tables.h"
-#include "mesh_values.h"
+#include "step_writer.h"
+#include "temporary_output.h"
 
-struct GmshOutput {
-  std::string path;       // NAME.msh as given
-  std::string temporary;  // where it is written until complete
-  OutputFile file;
-  std::string block;  // one section of text, built whole and written at once; reused
-  // The mesh as written, from the first step: the file holds one mesh, so a later change of the
-  // tables (a node or element file of several blocks) is noticed and reported, not written.
-  NodeTable nodes{};
-  ElementTable elements{};
-  bool meshChanged = false;
-  long steps = 0;
-  long replaced = 0;  // values written as 0: not finite numbers
+class GmshWriter : public StepWriter {
+ public:
+  // Refuses a folder at `path`, and creates the file under its temporary name.
+  explicit GmshWriter(const std::string& path);
+
+  // On the first step, writes the mesh of the step's tables, then its displacements.
+  void add(const StepData& step) override;
+  void finish() override;
+
+  // The file holds one mesh, that of the first step: a later change of the tables (a node or
+  // element file of several blocks) is noticed here, to be reported, not written.
+  bool meshChanged() const { return meshChanged_; }
+
+ private:
+  companion::TemporaryOutput temporary_;
+  companion::OutputFile file_;
+  std::string block_;  // one section of text, built whole and written at once; reused
+  std::vector<NodePosition> nodes_;
+  std::vector<Element> elements_;
+  bool meshChanged_ = false;
 };
-
-// Creates the temporary file; fails naming the file.
-void beginGmsh(GmshOutput& out, const std::string& path);
-
-// Writes one time step: on the first, the mesh of the step's tables, then its displacements.
-// Returns the file's failure, if any.
-std::string addGmshStep(GmshOutput& out, const StepData& step);
-
-// Closes the file and moves it to its name; fails naming the file.
-void finishGmsh(GmshOutput& out);

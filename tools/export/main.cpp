@@ -2,60 +2,109 @@
 // replays it, written for ParaView (.pvd and .vtu files) or Gmsh (.msh). No window: the records go
 // through the viewer's own replay step, so the run ends where the viewer's ends and the mesh is the
 // one the viewer holds at each record.
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <memory>
 #include <string>
 
-#include "companion.h"
+#include "failure.h"
 #include "gmsh.h"
-#include "model/viewer_state.h"
-#include "options.h"
 #include "paraview.h"
+#include "program.h"
+#include "progress.h"
+#include "run.h"
 
 namespace {
 
-void warnIf(bool condition, const std::string& message) {
-  if (condition)
-    std::fprintf(stderr, "%s: warning: %s\n", companion::programName().c_str(), message.c_str());
+using namespace companion;
+
+struct ExportOptions {
+  long every = 1;
+  TimeRange range;
+};
+
+CommandLine commandLine(ExportOptions& o) {
+  return {
+      "OUTPUT",
+      true,
+      "NAME.pvd (ParaView) or NAME.msh (Gmsh)",
+      "Writes the run of geodata.dat, tridata.dat and result.dat in the current folder, "
+      "as " MESHPLAY_VIEWER
+      "\nreplays it, for ParaView or Gmsh. The name of OUTPUT chooses the format:\n"
+      "  NAME.pvd  a ParaView collection listing NAME/NAME_000000.vtu, ... (one per time step)\n"
+      "  NAME.msh  one Gmsh file (MSH 2.2 ASCII): the mesh and one data block per time step\n"
+      "Values that are not finite numbers are written as 0, with a warning. See "
+      "man " MESHPLAY_VIEWER "-export.",
+      {{"every", "N", "every N-th time step of the run, the first and the last included",
+        "a whole number from 1 to 1000000000", &o.every, 1, 1e9},
+       {"from", "T", "leave out the time steps before time T (seconds)", "a time in seconds",
+        &o.range.from},
+       {"to", "T", "leave out the time steps after time T (seconds)", "a time in seconds",
+        &o.range.to}}};
+}
+
+std::string lowerExtension(const std::string& path) {
+  std::string ext = std::filesystem::path(path).extension().string();
+  std::transform(ext.begin(), ext.end(), ext.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return ext;
+}
+
+std::unique_ptr<StepWriter> openWriter(const std::string& output) {
+  const std::string ext = lowerExtension(output);
+  if (ext == ".pvd") return std::make_unique<ParaViewWriter>(output);
+  if (ext == ".msh") return std::make_unique<GmshWriter>(output);
+  throw Failure(output + ": unknown output format; name it NAME.pvd (ParaView) or NAME.msh (Gmsh)");
+}
+
+StepData stepOf(const Scene& scene) {
+  return {scene.record.time(), scene.record.vectors, meshOf(scene.nodes, scene.elements)};
+}
+
+void exportRun(const Program& program, const std::string& output, const ExportOptions& o) {
+  checkRange(o.range);
+  Run run(program, o.range);
+  const std::unique_ptr<StepWriter> writer = openWriter(output);
+  Progress progress(program.name, "steps");
+  // Every N-th step and the last: a step left out is kept until the next one shows it was not the
+  // last. Most runs are exported whole, and never copy a step.
+  const std::unique_ptr<Snapshot> skipped = o.every > 1 ? std::make_unique<Snapshot>() : nullptr;
+  bool lastSkipped = false;
+  while (run.next()) {
+    lastSkipped = (run.steps() - 1) % o.every != 0;
+    if (lastSkipped) {
+      skipped->take(run.scene());
+    } else {
+      writer->add(stepOf(run.scene()));
+    }
+    progress.update(run.recordsRead(), writer->steps(), run.fractionRead());
+  }
+  run.requireSteps();
+  if (lastSkipped) writer->add(stepOf(skipped->scene()));
+  writer->finish();
+  progress.finish(run.recordsRead(), writer->steps());
+
+  const long replaced = writer->replaced();
+  if (replaced > 0) {
+    program.warn(std::to_string(replaced) +
+                 (replaced == 1 ? " value that is not a finite number"
+                                : " values that are not finite numbers") +
+                 " (NaN or infinity) written as 0");
+  }
+  const auto* gmsh = dynamic_cast<const GmshWriter*>(writer.get());
+  if (gmsh != nullptr && gmsh->meshChanged()) {
+    program.warn("the node or triangle table changed during the run; " + output +
+                 " holds the mesh of its first time step");
+  }
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  companion::start(argc > 0 ? argv[0] : nullptr);
-  const ExportOptions options = parseOptions(argc, argv);
-  ParaViewOutput paraview;
-  GmshOutput gmsh;
-  const bool toParaView = options.format == Format::ParaView;
-  if (toParaView) checkParaViewTarget(paraview, options.output);
-  companion::openRun();
-
-  long shown = 0;  // records of the cut run so far
-  long steps = 0;  // records written
-  while (companion::nextRecord(options.range)) {
-    if (shown++ % options.every != 0) continue;
-    if (steps == 0 && toParaView) beginParaView(paraview);
-    if (steps == 0 && !toParaView) beginGmsh(gmsh, options.output);
-    const StepData step{state.shownRecord.time(), state.shownRecord.vectors, state.nodeTable,
-                        state.elementTable};
-    const std::string error =
-        toParaView ? addParaViewStep(paraview, step) : addGmshStep(gmsh, step);
-    if (!error.empty()) companion::fail(error);
-    companion::progress(++steps, "steps");
-  }
-  companion::progressDone();
-  if (companion::recordsRead() == 0) companion::fail("result.dat: no time step to export");
-  if (steps == 0) companion::fail("no time step of the run lies between --from and --to");
-
-  if (toParaView) {
-    finishParaView(paraview);
-  } else {
-    finishGmsh(gmsh);
-  }
-  const long replaced = paraview.replaced + gmsh.replaced;
-  warnIf(replaced > 0, std::to_string(replaced) +
-                           (replaced == 1 ? " value that is not a finite number"
-                                          : " values that are not finite numbers") +
-                           " (NaN or infinity) written as 0");
-  warnIf(gmsh.meshChanged, "the node or triangle table changed during the run; " + options.output +
-                               " holds the mesh of its first time step");
-  return 0;
+  ExportOptions options;
+  return runProgram(argc, argv, commandLine(options),
+                    [&options](const Program& program, const std::string& output) {
+                      exportRun(program, output, options);
+                    });
 }

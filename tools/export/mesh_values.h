@@ -1,31 +1,29 @@
-// What both formats write of the viewer's tables and records: the triangles the viewer draws, and
-// numbers that every reader accepts.
+// What both formats write of one time step: the triangles the viewer draws, and numbers that
+// every reader accepts. Nothing here depends on the profile: the writers take meshes of any size.
 #pragma once
 
 #include <charconv>
 #include <cmath>
+#include <cstddef>
 #include <string>
 
-#include "model/tables.h"
+#include "model/mesh.h"
 
 // One time step as the viewer holds it: the record's time and displacements, and the tables.
 struct StepData {
-  double time;
-  const double (*vectors)[2];  // vectors[i]: the displacement (dx, dy) of node i
-  const NodeTable& nodes;
-  const ElementTable& elements;
+  double time = 0.0;
+  const double (*displacements)[2] = nullptr;  // [i]: the displacement (dx, dy) of node i
+  MeshView mesh;
 };
 
-// A triangle the viewer draws: all three indices name a node of the table. The viewer skips the
-// others, so an export leaves them out.
-inline bool isDrawn(const Element& element) {
-  for (std::int32_t node : element.nodes) {
-    if (node < 0 || node >= NODE_COUNT) return false;
+// The triangles of the mesh that the viewer draws: the others name no node, and are left out.
+inline std::size_t drawnCount(const MeshView& mesh) {
+  std::size_t count = 0;
+  for (std::size_t e = 0; e < mesh.elementCount; ++e) {
+    count += isDrawn(mesh.elements[e], mesh.nodeCount) ? 1 : 0;
   }
-  return true;
+  return count;
 }
-
-int drawnCount(const ElementTable& table);
 
 // A value that is not a finite number places no node and moves none, and readers differ on it (a
 // NaN point spoils ParaView's bounds, text readers stop at "nan"): both formats write it as 0 and
@@ -59,12 +57,12 @@ inline void appendNodeLine(std::string& out, long number, double x, double y) {
 
 // Appends the shortest text that reads back as exactly `v` ("0.0025", "1e-05", "-3").
 inline void appendNumber(std::string& out, double v) {
-  char text[32];  // the longest shortest form, "-2.2250738585072014e-308", has 24 characters
+  char text[DOUBLE_CHARS + 8];
   const std::to_chars_result r = std::to_chars(text, text + sizeof text, v);
   out.append(text, r.ptr);
 }
 inline void appendNumber(std::string& out, long v) {
-  char text[24];  // a 64-bit integer has at most 20 characters, its sign included
+  char text[LONG_CHARS + 4];
   const std::to_chars_result r = std::to_chars(text, text + sizeof text, v);
   out.append(text, r.ptr);
 }

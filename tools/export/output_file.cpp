@@ -1,44 +1,38 @@
-// Output files: every write and the close checked, the first failure kept.
+// Output files.
 #include "output_file.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
-#include <cstring>
 
-#include "companion.h"
+#include "failure.h"
+#include "signals.h"
 
-namespace {
+namespace companion {
 
-void keepFailure(OutputFile& out) {
-  if (out.error.empty()) {
-    out.error = out.name + ": " + (errno != 0 ? std::strerror(errno) : "write failed");
+OutputFile::OutputFile(const std::string& path, std::string name)
+    : fd_(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666)),
+      name_(std::move(name)) {
+  if (fd_.get() < 0) throw systemFailure(name_, errno);
+}
+
+void OutputFile::write(const char* data, std::size_t size) {
+  while (size > 0) {
+    const ssize_t put = ::write(fd_.get(), data, size);
+    if (put < 0 && errno == EINTR) {
+      throwIfInterrupted();
+      continue;
+    }
+    if (put < 0) throw systemFailure(name_, errno);
+    data += put;
+    size -= static_cast<std::size_t>(put);
   }
-  if (out.file != nullptr) std::fclose(out.file);  // the temporary is removed by fail()
-  out.file = nullptr;
 }
 
-}  // namespace
-
-void openOutput(OutputFile& out, const std::string& path, const std::string& name) {
-  out.name = name;
-  out.file = std::fopen(path.c_str(), "wb");
-  if (out.file == nullptr) keepFailure(out);
+void OutputFile::close() {
+  // Closed once, whatever close() reports: after EINTR the descriptor is gone all the same.
+  if (::close(fd_.release()) != 0 && errno != EINTR) throw systemFailure(name_, errno);
 }
 
-void writeOutput(OutputFile& out, const char* data, std::size_t size) {
-  if (out.file == nullptr) return;
-  errno = 0;
-  if (std::fwrite(data, 1, size, out.file) != size) keepFailure(out);
-}
-
-void closeOutput(OutputFile& out) {
-  if (out.file == nullptr) return;
-  errno = 0;
-  const bool flushed = std::fflush(out.file) == 0;
-  const bool closed = std::fclose(out.file) == 0;
-  out.file = nullptr;
-  if (!flushed || !closed) keepFailure(out);
-}
-
-void failOnError(const OutputFile& out) {
-  if (!out.error.empty()) companion::fail(out.error);
-}
+}  // namespace companion

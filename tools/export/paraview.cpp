@@ -8,8 +8,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "companion.h"
-#include "mesh_values.h"
+#include "failure.h"
 
 namespace {
 
@@ -70,8 +69,8 @@ void appendArray(std::string& xml, const char* type, const char* name, int compo
 
 // The XML part of a .vtu: the grid's sizes and where each array lies in the appended data, in
 // the order the arrays follow one another there.
-void appendVtuHeader(std::string& xml, int cells) {
-  const BlockSize vectors = sizeof(BlockSize) + BlockSize{NODE_COUNT} * 3 * sizeof(double);
+void appendVtuHeader(std::string& xml, std::size_t points, std::size_t cells) {
+  const BlockSize vectors = sizeof(BlockSize) + BlockSize{points} * 3 * sizeof(double);
   const BlockSize connectivity =
       sizeof(BlockSize) + static_cast<BlockSize>(cells) * 3 * sizeof(std::int32_t);
   const BlockSize offsets =
@@ -80,7 +79,7 @@ void appendVtuHeader(std::string& xml, int cells) {
       "<?xml version=\"1.0\"?>\n<VTKFile type=\"UnstructuredGrid\" version=\"1.0\" byte_order=\"";
   xml += RAW_BYTE_ORDER;
   xml += "\" header_type=\"UInt64\">\n  <UnstructuredGrid>\n    <Piece NumberOfPoints=\"";
-  appendNumber(xml, static_cast<long>(NODE_COUNT));
+  appendNumber(xml, static_cast<long>(points));
   xml += "\" NumberOfCells=\"";
   appendNumber(xml, static_cast<long>(cells));
   xml += "\">\n      <PointData Vectors=\"displacement\">\n";
@@ -95,113 +94,107 @@ void appendVtuHeader(std::string& xml, int cells) {
   xml += "  <AppendedData encoding=\"raw\">\n_";
 }
 
-// The part of a .vtu that depends on the tables alone: the XML head and, appended, the points at
-// the nodes' rest positions (z = 0) and the triangles the viewer draws. Built again only when the
-// tables change, which in the common case is never after the first record.
-void buildMesh(ParaViewOutput& out, const NodeTable& nodes, const ElementTable& elements) {
-  const int cells = drawnCount(elements);
-  out.nodes = nodes;
-  out.elements = elements;
-  out.meshReplaced = 0;
-  out.head.clear();
-  appendVtuHeader(out.head, cells);
-
-  std::string& mesh = out.mesh;
-  mesh.clear();
-  appendRaw(mesh, BlockSize{NODE_COUNT} * 3 * sizeof(double));
-  for (const NodePosition& node : nodes) {
-    appendRaw(mesh, finiteOrZero(node.x, out.meshReplaced));
-    appendRaw(mesh, finiteOrZero(node.y, out.meshReplaced));
-    appendRaw(mesh, 0.0);
+std::string refuseFolders(const std::string& pvdPath, const fs::path& folder) {
+  std::error_code ec;
+  if (fs::is_directory(pvdPath, ec)) throw companion::Failure(pvdPath + ": is a folder");
+  if (fs::exists(fs::symlink_status(folder, ec)) &&
+      (!fs::is_directory(fs::symlink_status(folder, ec)) || !fs::is_empty(folder, ec))) {
+    throw companion::Failure(folder.string() + ": exists already and is not empty; remove it or " +
+                             "choose another name, so that no earlier .vtu files mix with these");
   }
-  appendRaw(mesh, static_cast<BlockSize>(cells) * 3 * sizeof(std::int32_t));
-  for (const Element& element : elements) {
-    if (!isDrawn(element)) continue;
-    for (std::int32_t node : element.nodes) appendRaw(mesh, node);
-  }
-  appendRaw(mesh, static_cast<BlockSize>(cells) * sizeof(std::int32_t));
-  for (std::int32_t end = 3; end <= 3 * cells; end += 3) appendRaw(mesh, end);
-  appendRaw(mesh, static_cast<BlockSize>(cells) * sizeof(std::uint8_t));
-  mesh.append(static_cast<std::size_t>(cells), static_cast<char>(VTK_TRIANGLE));
-  // Readers find the end of the raw data at the last line break before the closing tag.
-  mesh += "\n  </AppendedData>\n</VTKFile>\n";
+  return folder.string();
 }
 
-// One .vtu whole: the head, the displacement of every node as a 3-vector (z = 0), which "Warp By
-// Vector" adds to the points, then the mesh.
-void buildVtu(ParaViewOutput& out, const StepData& step) {
-  double vectors[NODE_COUNT][3];
-  for (int i = 0; i < NODE_COUNT; ++i) {
-    vectors[i][0] = finiteOrZero(step.vectors[i][0], out.replaced);
-    vectors[i][1] = finiteOrZero(step.vectors[i][1], out.replaced);
-    vectors[i][2] = 0.0;
-  }
-  out.block.clear();
-  out.block += out.head;
-  appendRaw(out.block, BlockSize{sizeof vectors});
-  out.block.append(reinterpret_cast<const char*>(vectors), sizeof vectors);
-  out.block += out.mesh;
-  out.replaced += out.meshReplaced;  // the points are written again in every file
+template <class T>
+bool sameAs(const std::vector<T>& kept, const T* now, std::size_t count) {
+  return kept.size() == count && std::memcmp(kept.data(), now, count * sizeof(T)) == 0;
 }
 
 }  // namespace
 
-void checkParaViewTarget(ParaViewOutput& out, const std::string& pvdPath) {
-  const fs::path pvd(pvdPath);
-  out.pvdPath = pvdPath;
-  out.folderName = pvd.stem().string();
-  out.folderPath = (pvd.parent_path() / out.folderName).string();
-  std::error_code ec;
-  if (fs::is_directory(pvd, ec)) companion::fail(pvdPath + ": is a folder");
-  if (fs::exists(fs::symlink_status(out.folderPath, ec))) {
-    companion::fail(out.folderPath +
-                    ": exists already; remove it or choose another name, so that " +
-                    "no earlier .vtu files mix with these");
-  }
+ParaViewWriter::ParaViewWriter(const std::string& pvdPath)
+    : folderName_(fs::path(pvdPath).stem().string()) {
+  const fs::path folder = fs::path(pvdPath).parent_path() / folderName_;
+  folder_ = std::make_unique<companion::TemporaryOutput>(refuseFolders(pvdPath, folder),
+                                                         companion::TemporaryOutput::Kind::Folder);
+  pvd_ =
+      std::make_unique<companion::TemporaryOutput>(pvdPath, companion::TemporaryOutput::Kind::File);
+  collection_ = std::make_unique<companion::OutputFile>(pvd_->path(), pvdPath);
+  collection_->write(std::string("<?xml version=\"1.0\"?>\n<VTKFile type=\"Collection\" ") +
+                     "version=\"1.0\" byte_order=\"" + RAW_BYTE_ORDER +
+                     "\" header_type=\"UInt64\">\n  <Collection>\n");
 }
 
-void beginParaView(ParaViewOutput& out) {
-  out.folderTemporary = companion::temporaryPath(out.folderPath);
-  std::error_code ec;
-  fs::create_directory(out.folderTemporary, ec);
-  if (ec) companion::fail(out.folderPath + ": " + ec.message());
-  out.pvdTemporary = companion::temporaryPath(out.pvdPath);
-  openOutput(out.collection, out.pvdTemporary, out.pvdPath);
-  writeOutput(out.collection,
-              std::string("<?xml version=\"1.0\"?>\n<VTKFile type=\"Collection\" ") +
-                  "version=\"1.0\" byte_order=\"" + RAW_BYTE_ORDER +
-                  "\" header_type=\"UInt64\">\n  <Collection>\n");
-  failOnError(out.collection);
+// The part of a .vtu that depends on the tables alone: the XML head and, appended, the points at
+// the nodes' rest positions (z = 0) and the triangles the viewer draws. Built again only when the
+// tables change, which in the common case is never after the first step.
+void ParaViewWriter::buildMesh(const MeshView& mesh) {
+  const std::size_t cells = drawnCount(mesh);
+  nodes_.assign(mesh.nodes, mesh.nodes + mesh.nodeCount);
+  elements_.assign(mesh.elements, mesh.elements + mesh.elementCount);
+  meshReplaced_ = 0;
+  head_.clear();
+  appendVtuHeader(head_, mesh.nodeCount, cells);
+
+  mesh_.clear();
+  appendRaw(mesh_, BlockSize{mesh.nodeCount} * 3 * sizeof(double));
+  for (const NodePosition& node : nodes_) {
+    appendRaw(mesh_, finiteOrZero(node.x, meshReplaced_));
+    appendRaw(mesh_, finiteOrZero(node.y, meshReplaced_));
+    appendRaw(mesh_, 0.0);
+  }
+  appendRaw(mesh_, static_cast<BlockSize>(cells) * 3 * sizeof(std::int32_t));
+  for (const Element& element : elements_) {
+    if (!isDrawn(element, mesh.nodeCount)) continue;
+    for (std::int32_t node : element.nodes) appendRaw(mesh_, node);
+  }
+  appendRaw(mesh_, static_cast<BlockSize>(cells) * sizeof(std::int32_t));
+  for (std::size_t end = 3; end <= 3 * cells; end += 3) {
+    appendRaw(mesh_, static_cast<std::int32_t>(end));
+  }
+  appendRaw(mesh_, static_cast<BlockSize>(cells) * sizeof(std::uint8_t));
+  mesh_.append(cells, static_cast<char>(VTK_TRIANGLE));
+  // Readers find the end of the raw data at the last line break before the closing tag.
+  mesh_ += "\n  </AppendedData>\n</VTKFile>\n";
 }
 
-std::string addParaViewStep(ParaViewOutput& out, const StepData& step) {
-  const std::string name = vtuName(out.folderName, out.steps);
-  if (out.steps == 0 || std::memcmp(&out.nodes, &step.nodes, sizeof step.nodes) != 0 ||
-      std::memcmp(&out.elements, &step.elements, sizeof step.elements) != 0) {
-    buildMesh(out, step.nodes, step.elements);
+void ParaViewWriter::add(const StepData& step) {
+  const MeshView& mesh = step.mesh;
+  if (steps_ == 0 || !sameAs(nodes_, mesh.nodes, mesh.nodeCount) ||
+      !sameAs(elements_, mesh.elements, mesh.elementCount)) {
+    buildMesh(mesh);
   }
-  buildVtu(out, step);
-  OutputFile vtu;
-  openOutput(vtu, (fs::path(out.folderTemporary) / name).string(),
-             (fs::path(out.folderPath) / name).string());
-  writeOutput(vtu, out.block);
-  closeOutput(vtu);
-  if (!vtu.error.empty()) return vtu.error;
+  // The displacement of every node as a 3-vector (z = 0), which "Warp By Vector" adds to the
+  // points, between the head and the mesh.
+  vectors_.resize(3 * mesh.nodeCount);
+  for (std::size_t i = 0; i < mesh.nodeCount; ++i) {
+    vectors_[3 * i] = finiteOrZero(step.displacements[i][0], replaced_);
+    vectors_[3 * i + 1] = finiteOrZero(step.displacements[i][1], replaced_);
+    vectors_[3 * i + 2] = 0.0;
+  }
+  block_.clear();
+  block_ += head_;
+  appendRaw(block_, BlockSize{vectors_.size() * sizeof(double)});
+  block_.append(reinterpret_cast<const char*>(vectors_.data()), vectors_.size() * sizeof(double));
+  block_ += mesh_;
+  replaced_ += meshReplaced_;  // the points are written again in every file
+
+  const std::string name = vtuName(folderName_, steps_);
+  companion::OutputFile vtu((fs::path(folder_->path()) / name).string(),
+                            (fs::path(folder_->finalPath()) / name).string());
+  vtu.write(block_);
+  vtu.close();
 
   std::string entry = "    <DataSet timestep=\"";
-  appendNumber(entry, finiteOrZero(step.time, out.replaced));
-  entry +=
-      "\" group=\"\" part=\"0\" file=\"" + xmlAttribute(out.folderName + "/" + name) + "\"/>\n";
-  writeOutput(out.collection, entry);
-  ++out.steps;
-  return out.collection.error;
+  appendNumber(entry, finiteOrZero(step.time, replaced_));
+  entry += "\" group=\"\" part=\"0\" file=\"" + xmlAttribute(folderName_ + "/" + name) + "\"/>\n";
+  collection_->write(entry);
+  ++steps_;
 }
 
-void finishParaView(ParaViewOutput& out) {
-  writeOutput(out.collection, "  </Collection>\n</VTKFile>\n");
-  closeOutput(out.collection);
-  failOnError(out.collection);
+void ParaViewWriter::finish() {
+  collection_->write("  </Collection>\n</VTKFile>\n");
+  collection_->close();
   // The folder first: a .pvd that is there always finds its files.
-  companion::commit(out.folderTemporary, out.folderPath);
-  companion::commit(out.pvdTemporary, out.pvdPath);
+  companion::commitBoth(*folder_, *pvd_);
 }

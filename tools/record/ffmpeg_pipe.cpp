@@ -2,33 +2,19 @@
 #include "ffmpeg_pipe.h"
 
 #include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
+#include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <sstream>
 #include <vector>
 
-#include "companion.h"
-
-extern char** environ;
+#include "failure.h"
+#include "signals.h"
 
 namespace {
-
-// The running encoder, stopped before its unfinished file is removed when the recording fails.
-pid_t encoder = -1;
-int encoderMessages = -1;  // an unnamed file holding ffmpeg's stderr
-
-void stopEncoder() {
-  if (encoder <= 0) return;
-  ::kill(encoder, SIGKILL);
-  ::waitpid(encoder, nullptr, 0);
-  encoder = -1;
-}
 
 // The container is named by -f: the temporary file's name says nothing. Every format is one that
 // common players and browsers show: H.264 in yuv420p, VP9, and a GIF whose palette is made per
@@ -49,12 +35,12 @@ const char* encoding(VideoFormat format) {
 }
 
 // The last lines ffmpeg wrote, on one line.
-std::string messagesTail() {
+std::string messagesTail(int fd) {
   char text[600];
-  const off_t size = ::lseek(encoderMessages, 0, SEEK_END);
+  const off_t size = ::lseek(fd, 0, SEEK_END);
   const off_t from =
       size > static_cast<off_t>(sizeof text - 1) ? size - static_cast<off_t>(sizeof text - 1) : 0;
-  const ssize_t got = ::pread(encoderMessages, text, sizeof text - 1, from);
+  const ssize_t got = ::pread(fd, text, sizeof text - 1, from);
   std::string tail(text, got > 0 ? static_cast<std::size_t>(got) : 0);
   while (!tail.empty() && (tail.back() == '\n' || tail.back() == '\r')) tail.pop_back();
   for (char& c : tail) {
@@ -63,38 +49,17 @@ std::string messagesTail() {
   return tail.empty() ? "no message" : tail;
 }
 
-// Waits for ffmpeg to end; its wait status.
-int reapEncoder() {
-  int status = 0;
-  while (encoder > 0 && ::waitpid(encoder, &status, 0) < 0 && errno == EINTR) {
-  }
-  encoder = -1;
-  return status;
-}
-
-[[noreturn]] void failEncoder(const std::string& what, int status) {
-  std::string how = what;
-  if (WIFEXITED(status)) how += " (exit status " + std::to_string(WEXITSTATUS(status)) + ")";
-  if (WIFSIGNALED(status)) how += std::string(" (") + strsignal(WTERMSIG(status)) + ")";
-  companion::fail(how + ": " + messagesTail());
-}
-
 }  // namespace
 
-void openFfmpeg(FfmpegPipe& out, const std::string& file, VideoFormat format, long fps, int width,
-                int height) {
-  out.file = file;
-  out.temporary = companion::temporaryPath(file);
-  // Created here, so that an unwritable place is reported as such rather than in ffmpeg's words.
-  const int made = ::open(out.temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-  if (made < 0) companion::fail(file + ": " + std::strerror(errno));
-  ::close(made);
-  std::FILE* messages = std::tmpfile();
-  int pipeEnds[2];
-  if (messages == nullptr || ::pipe2(pipeEnds, O_CLOEXEC) != 0) {
-    companion::fail(std::string("cannot start ffmpeg: ") + std::strerror(errno));
+FfmpegPipe::FfmpegPipe(const std::string& file, VideoFormat format, long fps, int width, int height)
+    : temporary_(file, companion::TemporaryOutput::Kind::File),
+      messages_(::memfd_create("ffmpeg-messages", MFD_CLOEXEC)) {
+  int ends[2];
+  if (messages_.get() < 0 || ::pipe2(ends, O_CLOEXEC) != 0) {
+    throw companion::Failure(std::string("cannot start ffmpeg: ") + std::strerror(errno));
   }
-  encoderMessages = ::fileno(messages);
+  companion::UniqueFd output(ends[0]);
+  input_.reset(ends[1]);
 
   const std::string size = std::to_string(width) + "x" + std::to_string(height);
   std::vector<std::string> args = {
@@ -103,50 +68,42 @@ void openFfmpeg(FfmpegPipe& out, const std::string& file, VideoFormat format, lo
       size,     "-framerate",   std::to_string(fps), "-i",        "pipe:0"};
   std::istringstream words(encoding(format));
   for (std::string word; words >> word;) args.push_back(word);
-  args.insert(args.end(), {"-y", out.temporary});
-  std::vector<char*> argv;
-  for (std::string& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, pipeEnds[0], 0);
-  posix_spawn_file_actions_adddup2(&actions, encoderMessages, 1);
-  posix_spawn_file_actions_adddup2(&actions, encoderMessages, 2);
-  // Its own process group: Ctrl-C reaches the recorder alone, which stops ffmpeg itself.
-  posix_spawnattr_t attributes;
-  posix_spawnattr_init(&attributes);
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
-  const int error = posix_spawnp(&encoder, "ffmpeg", &actions, &attributes, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  posix_spawnattr_destroy(&attributes);
-  ::close(pipeEnds[0]);
-  if (error != 0) {
-    encoder = -1;
-    companion::fail(error == ENOENT ? "ffmpeg not found: install Debian's ffmpeg package, or "
-                                      "record PNG frames into a folder"
-                                    : std::string("cannot start ffmpeg: ") + std::strerror(error));
+  // "file:" makes ffmpeg take the rest as a file name, whatever colons the folder's name holds.
+  args.insert(args.end(), {"-y", "file:" + temporary_.path()});
+  try {
+    ffmpeg_ = std::make_unique<companion::ChildProcess>(
+        args, std::vector<int>{output.get(), messages_.get(), messages_.get()}, SIGKILL);
+  } catch (const companion::SpawnFailure& failure) {
+    if (failure.error != ENOENT) throw;
+    throw companion::Failure(
+        "ffmpeg not found: install Debian's ffmpeg package, or record PNG frames into a folder");
   }
-  companion::atFailure(stopEncoder);
-  out.input = pipeEnds[1];
 }
 
-void writeFfmpegFrame(FfmpegPipe& out, const Image& image) {
+void FfmpegPipe::fail(const std::string& what, int status) const {
+  throw companion::Failure(temporary_.finalPath() + ": " + what + " (" +
+                           companion::describeStatus(status) +
+                           "): " + messagesTail(messages_.get()));
+}
+
+void FfmpegPipe::write(Image& image) {
   const unsigned char* data = image.rgb.data();
   std::size_t left = image.rgb.size();
   while (left > 0) {
-    const ssize_t put = ::write(out.input, data, left);
-    if (put < 0 && errno == EINTR) continue;
-    if (put <= 0) failEncoder("ffmpeg stopped reading frames", reapEncoder());
+    const ssize_t put = ::write(input_.get(), data, left);
+    if (put < 0 && errno == EINTR) {
+      companion::throwIfInterrupted();
+      continue;
+    }
+    if (put <= 0) fail("ffmpeg stopped reading frames", ffmpeg_->wait());
     data += put;
     left -= static_cast<std::size_t>(put);
   }
 }
 
-void finishFfmpeg(FfmpegPipe& out) {
-  ::close(out.input);
-  out.input = -1;
-  const int status = reapEncoder();
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) failEncoder("ffmpeg failed", status);
-  companion::commit(out.temporary, out.file);
+void FfmpegPipe::finish() {
+  input_.reset();
+  const int status = ffmpeg_->wait();
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) fail("ffmpeg failed", status);
+  temporary_.commit();
 }

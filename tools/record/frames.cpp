@@ -4,14 +4,7 @@
 #include <cstdio>
 #include <string>
 
-#include "companion.h"
-#include "model/viewer_state.h"
-
-void takeSnapshot(Snapshot& snapshot) {
-  snapshot.record = state.shownRecord;
-  snapshot.nodes = state.nodeTable;
-  snapshot.elements = state.elementTable;
-}
+#include "failure.h"
 
 namespace {
 
@@ -20,12 +13,25 @@ double frameTime(const FrameSchedule& s, long k) {
   return s.t0 + static_cast<double>(k) * s.speed / static_cast<double>(s.fps);
 }
 
+std::string number(double v) {
+  char text[40];
+  std::snprintf(text, sizeof text, "%g", v);
+  return text;
+}
+
+// Too long a hold is the speed's fault when a higher --speed would shorten it enough, and the
+// data's when no speed would.
 [[noreturn]] void failHold(const FrameSchedule& s, double t) {
-  char text[200];
-  std::snprintf(text, sizeof text, "result.dat: the time jumps from %g s to %g s", s.heldTime, t);
-  companion::fail(std::string(text) + ", which would show one picture for more than " +
-                  std::to_string(MAX_HOLD_SECONDS) + " s of video; cut the run with --to, or " +
-                  "use --every");
+  const std::string limit = std::to_string(MAX_HOLD_SECONDS) + " s of video";
+  const std::string step = "from " + number(s.heldTime) + " s to " + number(t) + " s";
+  if (t - s.heldTime <= static_cast<double>(MAX_HOLD_SECONDS) * MAX_SPEED) {
+    throw companion::Failure("--speed " + number(s.speed) + ": the time step " + step +
+                             " would show one picture for " + number((t - s.heldTime) / s.speed) +
+                             " s of video, more than " + limit + "; raise --speed, or use --every");
+  }
+  throw companion::Failure("result.dat: the time jumps " + step + ", which would show one " +
+                           "picture for more than " + limit + " at any --speed; cut the run " +
+                           "with --to, or use --every");
 }
 
 }  // namespace

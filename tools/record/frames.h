@@ -1,22 +1,14 @@
-// Which frames the recording holds: the records kept for drawing, and how many frames each gets.
+// Which frames the recording holds: how many frames each record gets.
 #pragma once
-
-#include "model/tables.h"
-
-// A record with the tables the viewer held when it read it: node and element files may hold a
-// block per frame, so a record drawn later is drawn with the tables of its own step.
-struct Snapshot {
-  ResultRecord record;
-  NodeTable nodes{};
-  ElementTable elements{};
-};
-
-// Copies the record just read, and the tables, from the viewer's state.
-void takeSnapshot(Snapshot& snapshot);
 
 // Longest stretch of video one record may fill: a jump in time (to 1e300, say) would otherwise
 // hold one picture for ever. Longer, and the recording fails naming the two times.
 inline constexpr long MAX_HOLD_SECONDS = 600;
+
+// Model seconds per second of video: far enough either way for any use, and bounded, so that the
+// times of frames stay ordinary numbers.
+inline constexpr double MIN_SPEED = 1e-6;
+inline constexpr double MAX_SPEED = 1e6;
 
 // Frames of the recording so far. In model time (every == 0), frame k shows the last record whose
 // time is at most t0 + k * speed / fps. With every == N, record i has a frame if i is a multiple
@@ -31,13 +23,12 @@ struct FrameSchedule {
   long records = 0;       // records taken so far
 };
 
-// The first record: it is held, and the model-time frames count from its time.
+// The first record, at time t0, is held.
 void startSchedule(FrameSchedule& s, double t0);
 
-// The next record, of time t, follows the one held: returns how many frames the held record gets,
-// and holds the new one. A time that goes back, or is not a number, gets no frames of the one
-// before; its own picture is held in their place. Fails when one record would fill more than
-// MAX_HOLD_SECONDS of video.
+// The next record, at time t, has come: returns how many frames the held record gets, and holds
+// the new one. Throws, naming --speed when a higher speed would do, or the two times when no speed
+// would, if the held record would fill more than MAX_HOLD_SECONDS of video.
 long framesBefore(FrameSchedule& s, double t);
 
 // The run has ended: the record held gets one frame, the last of the recording.

@@ -1,42 +1,71 @@
 // meshplay-a-record, meshplay-b-record, ...: record the viewer's replay of the files in the
 // current folder, frame for frame as the viewer draws it, into a video (through ffmpeg) or a
 // folder of PNG files.
-#include <malloc.h>
-
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
+#include <memory>
 #include <string>
 
-#include "companion.h"
 #include "display.h"
+#include "failure.h"
 #include "ffmpeg_pipe.h"
 #include "frames.h"
-#include "model/viewer_state.h"
-#include "options.h"
 #include "picture.h"
 #include "png_frames.h"
+#include "program.h"
+#include "progress.h"
+#include "run.h"
+#include "signals.h"
 #include "viewer/startup.h"
 
 namespace {
 
-// Where the frames go: a folder (named with a final '/', or existing), or a video file.
-struct Output {
-  bool png = false;
-  PngFrames frames;
-  FfmpegPipe video;
+using namespace companion;
+
+struct RecordOptions {
+  long fps = 30;
+  double speed = 1.0;
+  bool speedGiven = false;
+  long every = 0;  // 0: frames in model time
+  TimeRange range;
+  long scale = 1;
 };
 
-// The kind of output is told by the OUTPUT's name: a folder, or a video by its extension in any
-// case.
-void openOutput(Output& out, const RecordOptions& o) {
+CommandLine commandLine(RecordOptions& o) {
+  return {
+      "OUTPUT",
+      true,
+      "a .mp4, .webm or .gif file, or a folder (FOLDER/) for PNG frames",
+      "Records the replay of geodata.dat, tridata.dat and result.dat in the current folder, each\n"
+      "frame drawn as the viewer draws it, from the first record to the end of the run.\n"
+      "OUTPUT is FILE.mp4 (H.264), FILE.webm (VP9) or FILE.gif, encoded by ffmpeg, or a new or\n"
+      "empty folder (FOLDER/) that receives frame-000000.png, frame-000001.png, ...\n"
+      "Without a usable X display the frames are drawn on a private Xvfb.",
+      {{"fps", "N", "frames per second of video (default 30)", "a whole number from 1 to 1000",
+        &o.fps, 1, 1000},
+       {"speed", "X", "model seconds per second of video (default 1)",
+        "a number from 1e-06 to 1e+06", &o.speed, MIN_SPEED, MAX_SPEED, &o.speedGiven},
+       {"every", "N",
+        "one frame for every N-th time step instead, the first and the last "
+        "included",
+        "a whole number from 1 to 1000000000", &o.every, 1, 1e9},
+       {"from", "T", "leave out the time steps before time T (seconds)", "a time in seconds",
+        &o.range.from},
+       {"to", "T", "leave out the time steps after time T (seconds)", "a time in seconds",
+        &o.range.to},
+       {"scale", "N", "enlarge each frame N times, pixel for pixel (default 1)",
+        "a whole number from 1 to 10", &o.scale, 1, 10}}};
+}
+
+// The kind of output is told by its name: a folder (a final '/', or one that exists), or a video
+// by its extension in any case.
+std::unique_ptr<FrameSink> openSink(const std::string& output, const RecordOptions& o) {
   std::error_code ec;
-  out.png = o.output.back() == '/' || std::filesystem::is_directory(o.output, ec);
-  if (out.png) {
-    openPngFrames(out.frames, o.output);
-    return;
+  if (output.back() == '/' || std::filesystem::is_directory(output, ec)) {
+    return std::make_unique<PngFrames>(output);
   }
-  std::string ext = std::filesystem::path(o.output).extension().string();
+  std::string ext = std::filesystem::path(output).extension().string();
   std::transform(ext.begin(), ext.end(), ext.begin(),
                  [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
   const struct {
@@ -47,69 +76,61 @@ void openOutput(Output& out, const RecordOptions& o) {
   for (const auto& video : videos) {
     if (ext != video.ext) continue;
     const int size = WINDOW_SIZE * static_cast<int>(o.scale);
-    openFfmpeg(out.video, o.output, video.format, o.fps, size, size);
-    return;
+    return std::make_unique<FfmpegPipe>(output, video.format, o.fps, size, size);
   }
-  companion::fail(o.output + ": unknown kind of output: name a .mp4, .webm or .gif file, or a " +
-                  "folder for PNG frames");
+  throw Failure(output + ": unknown kind of output: name a .mp4, .webm or .gif file, or a " +
+                "folder for PNG frames");
 }
 
-void writeFrames(Output& out, Snapshot& held, long count, long scale, Image& image) {
+void writeFrames(PictureWindow& window, FrameSink& sink, const Snapshot& held, long count,
+                 long scale, Image& image) {
   for (long i = 0; i < count; ++i) {
-    drawPicture(held, scale, image);
-    if (out.png) {
-      writePngFrame(out.frames, image);
-    } else {
-      writeFfmpegFrame(out.video, image);
-    }
+    throwIfInterrupted();  // a record held for a long time is many frames
+    window.draw(held.scene(), scale, image);
+    sink.write(image);
   }
+}
+
+void record(const Program& program, const std::string& output, const RecordOptions& o) {
+  if (o.speedGiven && o.every != 0) throw Failure("--speed and --every exclude each other");
+  checkRange(o.range);
+  Run run(program, o.range);
+  const std::unique_ptr<FrameSink> sink = openSink(output, o);
+  const XDisplay display(program);
+  PictureWindow window(program.name.c_str());
+  Progress progress(program.name, "frames");
+
+  // Streaming: one record is held until the time of the next says how many frames it gets.
+  FrameSchedule schedule;
+  schedule.fps = o.fps;
+  schedule.speed = o.speed;
+  schedule.every = o.every;
+  const auto held = std::make_unique<Snapshot>();
+  Image image;
+  while (run.next()) {
+    const double t = run.scene().record.time();
+    if (run.steps() == 1) {
+      startSchedule(schedule, t);
+    } else {
+      writeFrames(window, *sink, *held, framesBefore(schedule, t), o.scale, image);
+    }
+    held->take(run.scene());
+    progress.update(run.recordsRead(), schedule.frames, run.fractionRead());
+  }
+  run.requireSteps();
+  writeFrames(window, *sink, *held, framesAtEnd(schedule), o.scale, image);
+  sink->finish();
+  progress.finish(run.recordsRead(), schedule.frames);
 }
 
 }  // namespace
 
+// The window keeps freed memory for reuse (viewer/startup.h), which also serves the PNG frames:
+// each gets a fresh zlib state of about 270 KB, whose pages are then the same every frame.
 int main(int argc, char** argv) {
-  // Every PNG frame gets a fresh zlib state of about 270 KB. Above the C library's threshold each
-  // would be mapped from the system and unmapped again, and its pages faulted in afresh: kept on
-  // the heap, the same pages serve every frame (the viewer does the same for Mesa's buffers).
-  mallopt(M_MMAP_THRESHOLD, 32 * 1024 * 1024);
-  mallopt(M_TRIM_THRESHOLD, 64 * 1024 * 1024);
-  companion::start(argc > 0 ? argv[0] : nullptr);
-  const RecordOptions options = parseOptions(argc, argv);
-  companion::openRun();
-  Output out;
-  openOutput(out, options);
-  ensureDisplay();
-  openPictureWindow(argc > 0 && argv[0] != nullptr ? argv[0] : "meshplay-record");
-
-  // Streaming: one record is held until the time of the next says how many frames it gets.
-  FrameSchedule schedule;
-  schedule.fps = options.fps;
-  schedule.speed = options.speed;
-  schedule.every = options.every;
-  Snapshot held;
-  Image image;
-  bool any = false;
-  while (companion::nextRecord(options.range)) {
-    const double t = state.shownRecord.time();
-    if (any) {
-      writeFrames(out, held, framesBefore(schedule, t), options.scale, image);
-    } else {
-      startSchedule(schedule, t);
-    }
-    any = true;
-    takeSnapshot(held);
-    companion::progress(schedule.frames, "frames");
-  }
-  if (!any) companion::fail("result.dat: no time step to record in the run");
-  writeFrames(out, held, framesAtEnd(schedule), options.scale, image);
-  companion::progressDone();
-
-  if (out.png) {
-    finishPngFrames(out.frames);
-  } else {
-    finishFfmpeg(out.video);
-  }
-  closePictureWindow();
-  releaseDisplay();
-  return 0;
+  RecordOptions options;
+  return runProgram(argc, argv, commandLine(options),
+                    [&options](const Program& program, const std::string& output) {
+                      record(program, output, options);
+                    });
 }

@@ -1,4 +1,4 @@
-// The viewer's window: drawing a record and reading it back.
+// The viewer's window: drawing a scene and reading it back.
 #include "picture.h"
 
 #include <GL/freeglut.h>
@@ -7,24 +7,22 @@
 #include <cstring>
 #include <string>
 #include <thread>
-#include <utility>
 
-#include "companion.h"
-#include "model/viewer_state.h"
+#include "failure.h"
+#include "model/display_settings.h"
+#include "signals.h"
 #include "viewer/frame.h"
 #include "viewer/startup.h"
 
 namespace {
 
-constexpr int SHOW_TIMEOUT_MS = 10000;
+constexpr auto SHOW_TIMEOUT = std::chrono::seconds(10);
 constexpr std::size_t ROW_BYTES = 3 * WINDOW_SIZE;
 
-bool shown = false;
-std::vector<unsigned char> backBuffer(ROW_BYTES* WINDOW_SIZE);
-
-// Frames are drawn by the recording loop, never on exposure; the first call says the window is up.
+// Frames are drawn by the recording loop, never on exposure; the first call says the window is
+// up, through the flag the window carries as its data.
 void onDisplay() {
-  shown = true;
+  *static_cast<bool*>(glutGetWindowData()) = true;
 }
 
 // Whatever size a window manager gives the window, the picture is laid out for the viewer's size:
@@ -34,13 +32,13 @@ void onReshape(int, int) {
 }
 
 // Rows come bottom-up from glReadPixels; each is widened by repeating pixels, then repeated.
-void enlarge(long scale, Image& image) {
+void enlarge(const std::vector<unsigned char>& pixels, long scale, Image& image) {
   const std::size_t s = static_cast<std::size_t>(scale);
   image.width = image.height = WINDOW_SIZE * static_cast<int>(scale);
   const std::size_t outRow = ROW_BYTES * s;
   image.rgb.resize(outRow * WINDOW_SIZE * s);
   for (std::size_t y = 0; y < WINDOW_SIZE; ++y) {
-    const unsigned char* in = backBuffer.data() + (WINDOW_SIZE - 1 - y) * ROW_BYTES;
+    const unsigned char* in = pixels.data() + (WINDOW_SIZE - 1 - y) * ROW_BYTES;
     unsigned char* out = image.rgb.data() + y * s * outRow;
     if (s == 1) {
       std::memcpy(out, in, ROW_BYTES);
@@ -55,40 +53,43 @@ void enlarge(long scale, Image& image) {
 
 }  // namespace
 
-void openPictureWindow(const char* title) {
+PictureWindow::PictureWindow(const char* title) : pixels_(ROW_BYTES * WINDOW_SIZE) {
   char* argv[] = {const_cast<char*>(title), nullptr};
   openWindow(1, argv);
+  glutSetWindowData(&shown_);
   glutDisplayFunc(onDisplay);  // freeglut insists on one; the viewer's would consume records
   glutReshapeFunc(onReshape);
-  const auto deadline =
-      std::chrono::steady_clock::now() + std::chrono::milliseconds(SHOW_TIMEOUT_MS);
-  while (!shown && std::chrono::steady_clock::now() < deadline) {
-    glutMainLoopEvent();
-    if (!shown) std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-  if (!shown) companion::fail("the window did not show on the X display");
-  const int width = glutGet(GLUT_WINDOW_WIDTH), height = glutGet(GLUT_WINDOW_HEIGHT);
-  if (width < WINDOW_SIZE || height < WINDOW_SIZE) {
-    companion::fail("the window is " + std::to_string(width) + " x " + std::to_string(height) +
-                    " pixels, smaller than the viewer's 300 x 300");
+  try {
+    const auto deadline = std::chrono::steady_clock::now() + SHOW_TIMEOUT;
+    while (!shown_ && std::chrono::steady_clock::now() < deadline) {
+      companion::throwIfInterrupted();
+      glutMainLoopEvent();
+      if (!shown_) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    if (!shown_) throw companion::Failure("the window did not show on the X display");
+    const int width = glutGet(GLUT_WINDOW_WIDTH), height = glutGet(GLUT_WINDOW_HEIGHT);
+    if (width < WINDOW_SIZE || height < WINDOW_SIZE) {
+      throw companion::Failure("the window is " + std::to_string(width) + " x " +
+                               std::to_string(height) +
+                               " pixels, smaller than the viewer's 300 x 300");
+    }
+  } catch (...) {
+    glutExit();  // the destructor does not run for an object that was never made
+    throw;
   }
   setProjection(WINDOW_SIZE, WINDOW_SIZE);
   glPixelStorei(GL_PACK_ALIGNMENT, 1);
   glReadBuffer(GL_BACK);
 }
 
-void drawPicture(Snapshot& snapshot, long scale, Image& image) {
-  std::swap(state.nodeTable, snapshot.nodes);
-  std::swap(state.elementTable, snapshot.elements);
-  drawRecord(snapshot.record);
-  std::swap(state.nodeTable, snapshot.nodes);
-  std::swap(state.elementTable, snapshot.elements);
-  glReadPixels(0, 0, WINDOW_SIZE, WINDOW_SIZE, GL_RGB, GL_UNSIGNED_BYTE, backBuffer.data());
-  glutSwapBuffers();
-  glutMainLoopEvent();  // keeps the connection serviced: a reshape lands in onReshape
-  enlarge(scale, image);
+PictureWindow::~PictureWindow() {
+  glutExit();
 }
 
-void closePictureWindow() {
-  glutExit();
+void PictureWindow::draw(const Scene& scene, long scale, Image& image) {
+  drawRecord(scene, DisplaySettings{});
+  glReadPixels(0, 0, WINDOW_SIZE, WINDOW_SIZE, GL_RGB, GL_UNSIGNED_BYTE, pixels_.data());
+  glutSwapBuffers();
+  glutMainLoopEvent();  // keeps the connection serviced: a reshape lands in onReshape
+  enlarge(pixels_, scale, image);
 }

@@ -1,25 +1,28 @@
-// The viewer's window as a source of pictures: a record drawn by the viewer's own drawing step,
+// The viewer's window as a source of pictures: a scene drawn by the viewer's own drawing step,
 // read back before it reaches the screen.
 #pragma once
 
 #include <vector>
 
-#include "frames.h"
+#include "image.h"
+#include "model/replay.h"
 
-// An RGB picture, 3 bytes a pixel, rows from the top.
-struct Image {
-  int width = 0;
-  int height = 0;
-  std::vector<unsigned char> rgb;
+class PictureWindow {
+ public:
+  // Opens the viewer's window (title `title`, 300 x 300, double-buffered) and waits until it has
+  // been shown once. Throws if it does not show, or shows smaller than the viewer's window.
+  explicit PictureWindow(const char* title);
+  // Closes the window and GLUT's connection to the display.
+  ~PictureWindow();
+  PictureWindow(const PictureWindow&) = delete;
+  PictureWindow& operator=(const PictureWindow&) = delete;
+
+  // Draws the scene as the viewer draws it at its start (nodes and outlines shown, the initial
+  // scale), reads the back buffer and puts it on screen; `image` becomes the picture enlarged
+  // `scale` times by repeating pixels.
+  void draw(const Scene& scene, long scale, Image& image);
+
+ private:
+  bool shown_ = false;  // set by the window's first display event
+  std::vector<unsigned char> pixels_;
 };
-
-// Opens the viewer's window (title `title`, WINDOW_SIZE square, double-buffered) and waits until
-// it has been shown once. Fails if it does not show, or shows smaller than the viewer's size.
-void openPictureWindow(const char* title);
-
-// Draws the snapshot as the viewer draws it, reads the back buffer and puts it on screen; `image`
-// becomes the picture enlarged `scale` times by repeating pixels.
-void drawPicture(Snapshot& snapshot, long scale, Image& image);
-
-// Closes the window and the connection to the display.
-void closePictureWindow();

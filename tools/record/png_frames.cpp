@@ -1,20 +1,22 @@
-// PNG frames written with libpng into a temporary folder, moved into place when complete.
+// PNG frames written with libpng into a temporary folder, renamed into place when complete.
 #include "png_frames.h"
 
 #include <png.h>
-#include <sys/stat.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <system_error>
 #include <vector>
 
-#include "companion.h"
+#include "failure.h"
+#include "signals.h"
 
 namespace {
 
-PngFrames* running = nullptr;  // stopped before its folder is removed, if the recording fails
+namespace fs = std::filesystem;
 
 std::string frameName(long k) {
   char name[40];
@@ -22,34 +24,62 @@ std::string frameName(long k) {
   return name;
 }
 
-// libpng reports a failure, a full disk included, by calling this, which must not return: it jumps
-// back into writePng with the message.
-struct PngError {
-  char message[200];
+// A folder that would mix these frames with others, or a file where the folder belongs, is
+// refused before the recording starts.
+const std::string& refuseUnfit(const std::string& folder) {
+  std::error_code ec;
+  const fs::file_status status = fs::status(folder, ec);
+  if (fs::exists(status) && !fs::is_directory(status)) {
+    throw companion::Failure(folder + ": not a folder");
+  }
+  if (fs::is_directory(status) && !fs::is_empty(folder, ec)) {
+    throw companion::Failure(folder + ": holds files already; name a new or empty folder, so " +
+                             "that no earlier frames mix with these");
+  }
+  return folder;
+}
+
+// libpng reports a failure, a failed write included, by calling onPngError, which must not
+// return: it jumps back into writePng. The reason of a failed write is the C library's.
+struct PngTarget {
+  std::FILE* file;
+  int writeError = 0;
+  char message[200] = "";
 };
 
 void onPngError(png_structp png, png_const_charp message) {
-  PngError* error = static_cast<PngError*>(png_get_error_ptr(png));
-  std::snprintf(error->message, sizeof error->message, "%s", message);
+  PngTarget* target = static_cast<PngTarget*>(png_get_error_ptr(png));
+  std::snprintf(target->message, sizeof target->message, "%s", message);
   png_longjmp(png, 1);
 }
+
+void writeData(png_structp png, png_bytep data, png_size_t size) {
+  PngTarget* target = static_cast<PngTarget*>(png_get_io_ptr(png));
+  errno = 0;
+  if (std::fwrite(data, 1, size, target->file) != size) {
+    target->writeError = errno != 0 ? errno : EIO;
+    png_error(png, "write failed");
+  }
+}
+
+void flushData(png_structp) {}
 
 // zlib's fastest level without filters: a frame is mostly runs of white, which any level
 // compresses well (to about 8 KB), and level 1 takes half the time of the level 3 of libpng's
 // "fast" writing, as long as drawing the frame does. Nothing with a destructor is created
-// between setjmp and the jump back.
+// between setjmp and the jump back. Returns the reason of a failure, or "".
 std::string writePng(const std::string& path, std::vector<png_bytep>& rows, const Image& frame) {
-  std::FILE* file = std::fopen(path.c_str(), "wb");
-  if (file == nullptr) return std::strerror(errno);
-  PngError error{};
-  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &error, onPngError, nullptr);
+  PngTarget target{std::fopen(path.c_str(), "wbe")};
+  if (target.file == nullptr) return std::strerror(errno);
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &target, onPngError, nullptr);
   png_infop info = png != nullptr ? png_create_info_struct(png) : nullptr;
   if (info == nullptr || setjmp(png_jmpbuf(png)) != 0) {
     png_destroy_write_struct(&png, &info);
-    std::fclose(file);
-    return error.message[0] != '\0' ? error.message : "out of memory";
+    std::fclose(target.file);
+    if (target.writeError != 0) return std::strerror(target.writeError);
+    return target.message[0] != '\0' ? target.message : "out of memory";
   }
-  png_init_io(png, file);
+  png_set_write_fn(png, &target, writeData, flushData);
   png_set_compression_level(png, 1);
   png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_NONE);
   png_set_IHDR(png, info, static_cast<png_uint_32>(frame.width),
@@ -58,90 +88,70 @@ std::string writePng(const std::string& path, std::vector<png_bytep>& rows, cons
   png_set_rows(png, info, rows.data());
   png_write_png(png, info, PNG_TRANSFORM_IDENTITY, nullptr);
   png_destroy_write_struct(&png, &info);
-  return std::fclose(file) == 0 ? "" : std::strerror(errno);
+  errno = 0;
+  if (std::fclose(target.file) != 0) return std::strerror(errno != 0 ? errno : EIO);
+  return "";
 }
 
-void writeFrames(PngFrames* out) {
+}  // namespace
+
+PngFrames::PngFrames(const std::string& folder)
+    : folder_(refuseUnfit(folder)),
+      temporary_(folder, companion::TemporaryOutput::Kind::Folder),
+      writer_(&PngFrames::writeAll, this) {}
+
+PngFrames::~PngFrames() {
+  stopWriter();
+}
+
+void PngFrames::writeAll() {
   std::vector<png_bytep> rows;
-  std::unique_lock<std::mutex> held(out->lock);
+  std::unique_lock<std::mutex> held(lock_);
   for (long k = 0;; ++k) {
-    out->changed.wait(held, [out] { return out->full || out->ended; });
-    if (!out->full) return;
+    changed_.wait(held, [this] { return full_ || ended_; });
+    if (!full_) return;
     held.unlock();
-    const Image& frame = out->pending;
+    const Image& frame = pending_;
     rows.resize(static_cast<std::size_t>(frame.height));
     for (std::size_t y = 0; y < rows.size(); ++y) {
       rows[y] =
           const_cast<png_bytep>(frame.rgb.data() + y * 3 * static_cast<std::size_t>(frame.width));
     }
-    const std::string error = writePng(out->temporary + "/" + frameName(k), rows, frame);
+    const std::string name = frameName(k);
+    const std::string error = writePng(temporary_.path() + "/" + name, rows, frame);
     held.lock();
-    out->full = false;
-    if (!error.empty()) out->error = out->folder + ": " + error;
-    out->changed.notify_all();
+    full_ = false;
+    if (!error.empty()) error_ = (fs::path(folder_) / name).string() + ": " + error;
+    changed_.notify_all();
     if (!error.empty()) return;
   }
 }
 
-// Lets the writer finish the frame it holds, and waits for it.
-void stopWriter(PngFrames& out) {
+void PngFrames::stopWriter() {
   {
-    std::lock_guard<std::mutex> held(out.lock);
-    out.ended = true;
+    const std::lock_guard<std::mutex> held(lock_);
+    ended_ = true;
   }
-  out.changed.notify_all();
-  if (out.writer.joinable()) out.writer.join();
+  changed_.notify_all();
+  if (writer_.joinable()) writer_.join();
 }
 
-void stopRunningWriter() {
-  if (running != nullptr) stopWriter(*running);
-  running = nullptr;
+void PngFrames::write(Image& image) {
+  std::unique_lock<std::mutex> held(lock_);
+  // Woken now and then to see whether a stop signal came while the writer is still busy.
+  while (!changed_.wait_for(held, std::chrono::milliseconds(50),
+                            [this] { return !full_ || !error_.empty(); })) {
+    companion::throwIfInterrupted();
+  }
+  if (!error_.empty()) throw companion::Failure(error_);
+  std::swap(pending_, image);
+  full_ = true;
+  ++count_;
+  changed_.notify_all();
 }
 
-}  // namespace
-
-void openPngFrames(PngFrames& out, const std::string& folder) {
-  namespace fs = std::filesystem;
-  out.folder = folder;
-  std::error_code ec;
-  out.existing = fs::is_directory(folder, ec);
-  if (!out.existing && fs::exists(folder, ec)) companion::fail(folder + ": not a folder");
-  out.temporary =
-      companion::temporaryPath(out.existing ? (fs::path(folder) / "frames").string() : folder);
-  if (::mkdir(out.temporary.c_str(), 0777) != 0) {
-    companion::fail(folder + ": " + std::strerror(errno));
-  }
-  out.writer = std::thread(writeFrames, &out);
-  running = &out;
-  companion::atFailure(stopRunningWriter);
-}
-
-void writePngFrame(PngFrames& out, Image& image) {
-  std::unique_lock<std::mutex> held(out.lock);
-  out.changed.wait(held, [&out] { return !out.full || !out.error.empty(); });
-  if (!out.error.empty()) {
-    held.unlock();
-    companion::fail(out.error);
-  }
-  std::swap(out.pending, image);
-  out.full = true;
-  ++out.count;
-  out.changed.notify_all();
-}
-
-void finishPngFrames(PngFrames& out) {
-  stopRunningWriter();
-  if (!out.error.empty()) companion::fail(out.error);
-  if (!out.existing) {
-    companion::commit(out.temporary, out.folder);
-    return;
-  }
-  for (long k = 0; k < out.count; ++k) {
-    const std::string name = frameName(k);
-    if (std::rename((out.temporary + "/" + name).c_str(), (out.folder + "/" + name).c_str()) != 0) {
-      companion::fail(out.folder + "/" + name + ": " + std::strerror(errno));
-    }
-  }
-  std::error_code ignored;
-  std::filesystem::remove(out.temporary, ignored);  // empty now
+void PngFrames::finish() {
+  stopWriter();
+  if (!error_.empty()) throw companion::Failure(error_);
+  temporary_.commit();
 }

@@ -1,4 +1,4 @@
-// PNG output: one numbered file a frame, frame-000000.png, frame-000001.png, ..., in a folder.
+// PNG output: one numbered file a frame, frame-000000.png, frame-000001.png, ..., in a new folder.
 #pragma once
 
 #include <condition_variable>
@@ -6,30 +6,38 @@
 #include <string>
 #include <thread>
 
-#include "picture.h"
+#include "image.h"
+#include "temporary_output.h"
 
 // Frames are encoded and written by a thread of their own while the next one is drawn: encoding
-// costs about as much as drawing.
-struct PngFrames {
-  std::string folder;     // as the user named it
-  std::string temporary;  // where the frames are written until the recording is complete
-  bool existing = false;  // the folder exists: its frames are moved into it at the end
-  long count = 0;         // frames handed over
+// costs about as much as drawing. They go into a temporary folder, which becomes the output
+// folder when the recording is complete, so that the folder never holds a mix of recordings.
+class PngFrames : public FrameSink {
+ public:
+  // Refuses, before anything is drawn, a `folder` that is not a folder or holds anything (an
+  // empty one is replaced); makes the temporary folder beside it and starts the writer.
+  explicit PngFrames(const std::string& folder);
+  // Lets the writer finish the frame it holds, and waits for it.
+  ~PngFrames() override;
 
-  std::thread writer;
-  std::mutex lock;
-  std::condition_variable changed;
-  Image pending;       // the frame being written, while full
-  bool full = false;   // the writer holds a frame
-  bool ended = false;  // no more frames come: the writer ends
-  std::string error;   // the writer's failure, reported by the next call
+  // Hands the frame over once the writer is done with the one before; `image` gets back a buffer.
+  void write(Image& image) override;
+  // Waits for the last frame, then renames the temporary folder to the output folder.
+  void finish() override;
+
+ private:
+  void writeAll();  // the writer thread
+  void stopWriter();
+
+  std::string folder_;
+  companion::TemporaryOutput temporary_;
+  long count_ = 0;  // frames handed over
+
+  std::mutex lock_;
+  std::condition_variable changed_;
+  Image pending_;       // the frame being written, while full_
+  bool full_ = false;   // the writer holds a frame
+  bool ended_ = false;  // no more frames come: the writer ends
+  std::string error_;   // the writer's failure, reported by the next call
+  std::thread writer_;  // last: started once everything it uses exists
 };
-
-// Prepares the temporary folder, beside `folder` if it does not exist yet, inside it if it does,
-// and starts the writer. Fails naming `folder` when it cannot be written.
-void openPngFrames(PngFrames& out, const std::string& folder);
-// Hands the frame over, once the writer is done with the one before; `image` gets back a buffer.
-void writePngFrame(PngFrames& out, Image& image);
-// Waits for the last frame, then gives the frames their final place: the temporary folder
-// renamed, or its files moved in.
-void finishPngFrames(PngFrames& out);

@@ -1,0 +1,121 @@
+// Walking the viewer's run.
+#include "run.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+
+#include "failure.h"
+#include "signals.h"
+
+namespace companion {
+
+namespace {
+
+// A missing or unreadable file, or a folder in its place, is an error for a companion.
+void checkInput(const char* path) {
+  struct stat info {};
+  if (::stat(path, &info) != 0) throw systemFailure(path, errno);
+  if (S_ISDIR(info.st_mode)) throw Failure(std::string(path) + ": is a folder, not a file");
+  if (::access(path, R_OK) != 0) throw systemFailure(path, errno);
+}
+
+std::string number(double t) {
+  char text[40];
+  std::snprintf(text, sizeof text, "%g", t);
+  return text;
+}
+
+}  // namespace
+
+void checkRange(const TimeRange& range) {
+  if (range.from > range.to) {
+    throw Failure("--from " + number(range.from) + " lies after --to " + number(range.to) +
+                  ": no time step lies between them");
+  }
+}
+
+Run::Run(const Program& program, TimeRange range)
+    : program_(program), range_(range), replay_(std::make_unique<Replay>()) {
+  for (const char* path : {RESULT_FILE, NODE_FILE, ELEMENT_FILE}) checkInput(path);
+  for (InputStream* s : {&replay_->resultStream, &replay_->nodeStream, &replay_->elementStream}) {
+    s->stopOnSignal = &stopFlag();
+  }
+  const OpenedInputs opened = openInputs(*replay_);
+  if (!opened.result) throw systemFailure(RESULT_FILE, errno);
+  if (!opened.nodes) throw systemFailure(NODE_FILE, errno);
+  if (!opened.elements) throw systemFailure(ELEMENT_FILE, errno);
+  struct stat info {};
+  if (::fstat(replay_->resultStream.fd, &info) == 0 && S_ISREG(info.st_mode)) {
+    resultBytes_ = info.st_size;
+  }
+}
+
+bool Run::next() {
+  for (;;) {
+    throwIfInterrupted();
+    if (ended_) return false;
+    const ReplayStep step = advanceReplay(*replay_, false);
+    throwIfInterrupted();  // a read a signal cut short looks like the end of the data
+    if (records_ == 0) {
+      if (step.nodesRead == 0) {
+        program_.warn(std::string(NODE_FILE) + ": not one complete node record (number x y) " +
+                      "could be read; every node stays at (0, 0)");
+      }
+      if (step.elementsRead == 0) {
+        program_.warn(std::string(ELEMENT_FILE) + ": not one complete triangle record (number " +
+                      "n0 n1 n2) could be read; every triangle stays on node 0");
+      }
+    }
+    ended_ = step.ended;
+    if (!step.read) return false;  // the end of the data: no record of its own
+    const double t = replay_->shownRecord.time();
+    if (records_++ == 0) firstTime_ = t;
+    lastTime_ = t;
+    if (t > range_.to) {
+      ended_ = true;
+      return false;
+    }
+    if (!(t < range_.from)) {  // a time that is not a number ends the run, and is shown
+      ++steps_;
+      return true;
+    }
+  }
+}
+
+Scene Run::scene() const {
+  return {replay_->shownRecord, replay_->nodeTable, replay_->elementTable};
+}
+
+double Run::fractionRead() const {
+  const InputStream& s = replay_->resultStream;
+  if (resultBytes_ <= 0 || !isOpen(s)) return 0.0;
+  const off_t taken = ::lseek(s.fd, 0, SEEK_CUR);
+  if (taken < 0) return 0.0;
+  const double consumed = static_cast<double>(taken) - static_cast<double>(s.end - s.pos);
+  return std::fmin(1.0, consumed / static_cast<double>(resultBytes_));
+}
+
+void Run::requireSteps() const {
+  if (records_ == 0) {
+    throw Failure(std::string(RESULT_FILE) + ": no time step to read (the file is empty, or " +
+                  "does not start with a number)");
+  }
+  if (steps_ > 0) return;
+  std::string cut;
+  if (std::isfinite(range_.from)) cut += "--from " + number(range_.from);
+  if (std::isfinite(range_.to)) cut += (cut.empty() ? "--to " : " and --to ") + number(range_.to);
+  throw Failure("no time step of the run lies within " + cut + ": its steps go from " +
+                number(firstTime_) + " s to " + number(lastTime_) + " s");
+}
+
+void Snapshot::take(const Scene& scene) {
+  record = scene.record;
+  nodes = scene.nodes;
+  elements = scene.elements;
+}
+
+}  // namespace companion

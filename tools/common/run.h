@@ -1,0 +1,69 @@
+// The viewer's run as a companion walks it: the records of the three files in the working folder,
+// step by step through the viewer's own replay step, with the tables the viewer holds at each.
+#pragma once
+
+#include <limits>
+#include <memory>
+
+#include "model/replay.h"
+#include "program.h"
+
+namespace companion {
+
+// The cut of the run by --from and --to, in the result file's time (seconds), ends included.
+struct TimeRange {
+  double from = -std::numeric_limits<double>::infinity();
+  double to = std::numeric_limits<double>::infinity();
+};
+
+// Throws when --from lies after --to, naming both.
+void checkRange(const TimeRange& range);
+
+class Run {
+ public:
+  // Opens the three files as the viewer does at start-up. Stricter than the viewer, it throws
+  // naming the first that is missing, unreadable or a folder, so that a typo is not an empty run.
+  // A read from any of them that waits on a pipe ends when a stop signal comes.
+  Run(const Program& program, TimeRange range);
+
+  // Steps to the next record of the run within the range and returns true; scene() is then what
+  // the viewer shows at that record. Returns false once the run has ended: at the end time, at
+  // the end of the data as in the viewer, or beyond range.to. The step that finds the end of the
+  // data has no record of its own and is never returned; a record whose time is not a number ends
+  // the run and is returned, as the viewer still draws it. After the first step, a node or
+  // element file from which not one record could be read is warned about. Throws Interrupted
+  // when a stop signal came.
+  bool next();
+
+  Scene scene() const;
+  long recordsRead() const { return records_; }  // records of the run read so far
+  long steps() const { return steps_; }          // of those, the ones returned by next()
+  // The share of the result file read so far, 0 ... 1; 0 where it is not known (a pipe).
+  double fractionRead() const;
+
+  // After the run: throws if next() never returned a record, saying why (nothing in the result
+  // file, or nothing within --from and --to).
+  void requireSteps() const;
+
+ private:
+  const Program& program_;
+  TimeRange range_;
+  std::unique_ptr<Replay> replay_;  // large: the streams' buffers and the tables
+  bool ended_ = false;
+  long records_ = 0;
+  long steps_ = 0;
+  double firstTime_ = 0.0, lastTime_ = 0.0;  // of the records read
+  long long resultBytes_ = 0;                // the result file's size, 0 for a pipe
+};
+
+// A step kept for later: the record and the tables the viewer held at it. Large: allocate it once.
+struct Snapshot {
+  ResultRecord record;
+  NodeTable nodes{};
+  ElementTable elements{};
+
+  void take(const Scene& scene);
+  Scene scene() const { return {record, nodes, elements}; }
+};
+
+}  // namespace companion
