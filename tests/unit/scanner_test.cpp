@@ -14,7 +14,7 @@
 #include <string>
 
 #include "model/scanner.h"
-#include "viewer_fixture.h"
+#include "scratch.h"
 
 namespace {
 

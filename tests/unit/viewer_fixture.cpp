@@ -1,32 +1,11 @@
-// The in-process tests' fixture: scratch folders and result records.
+// The in-process tests' fixture: the viewer reset, and result records.
 #include "viewer_fixture.h"
 
 #include <cstdio>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <stdexcept>
 
 #include "demo_data.h"
 #include "model/replay.h"
 #include "viewer/frame.h"
-
-ScratchDirectory::ScratchDirectory() : previous_(std::filesystem::current_path().string()) {
-  std::string pattern = (std::filesystem::temp_directory_path() / "meshplay-test-XXXXXX").string();
-  if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-  path_ = pattern;
-  std::filesystem::current_path(path_);
-}
-
-ScratchDirectory::~ScratchDirectory() {
-  std::error_code ignored;
-  std::filesystem::current_path(previous_, ignored);
-  std::filesystem::remove_all(path_, ignored);
-}
-
-void ScratchDirectory::write(const char* name, const std::string& text) const {
-  std::ofstream(std::filesystem::path(path_) / name, std::ios::binary) << text;
-}
 
 void ViewerTest::SetUp() {
   resetViewer();

@@ -9,18 +9,7 @@
 
 #include "gl_double.h"
 #include "model/viewer_state.h"
-
-// A fresh working directory for tests that open the viewer's files by name; changes into it.
-class ScratchDirectory {
- public:
-  ScratchDirectory();
-  ~ScratchDirectory();
-  void write(const char* name, const std::string& text) const;
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_, previous_;
-};
+#include "scratch.h"
 
 // The streams close themselves as the fresh state takes their place.
 inline void resetViewer() {

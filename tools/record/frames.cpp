@@ -22,7 +22,7 @@ std::string number(double v) {
 // Too long a hold is the speed's fault when a higher --speed would shorten it enough, and the
 // data's when no speed would.
 [[noreturn]] void failHold(const FrameSchedule& s, double t) {
-  const std::string limit = std::to_string(MAX_HOLD_SECONDS) + " s of video";
+  const std::string limit = std::to_string(MAX_HOLD_SECONDS) + " s";
   const std::string step = "from " + number(s.heldTime) + " s to " + number(t) + " s";
   if (t - s.heldTime <= static_cast<double>(MAX_HOLD_SECONDS) * MAX_SPEED) {
     throw companion::Failure("--speed " + number(s.speed) + ": the time step " + step +
@@ -30,8 +30,8 @@ std::string number(double v) {
                              " s of video, more than " + limit + "; raise --speed, or use --every");
   }
   throw companion::Failure("result.dat: the time jumps " + step + ", which would show one " +
-                           "picture for more than " + limit + " at any --speed; cut the run " +
-                           "with --to, or use --every");
+                           "picture for more than " + limit +
+                           " of video at any --speed; cut the run " + "with --to, or use --every");
 }
 
 }  // namespace

@@ -27,12 +27,14 @@ std::string frameName(long k) {
 // A folder that would mix these frames with others, or a file where the folder belongs, is
 // refused before the recording starts.
 const std::string& refuseUnfit(const std::string& folder) {
+  fs::path named(folder);
+  if (!named.has_filename()) named = named.parent_path();  // "frames/" is the folder "frames"
   std::error_code ec;
-  const fs::file_status status = fs::status(folder, ec);
+  const fs::file_status status = fs::status(named, ec);
   if (fs::exists(status) && !fs::is_directory(status)) {
     throw companion::Failure(folder + ": not a folder");
   }
-  if (fs::is_directory(status) && !fs::is_empty(folder, ec)) {
+  if (fs::is_directory(status) && !fs::is_empty(named, ec)) {
     throw companion::Failure(folder + ": holds files already; name a new or empty folder, so " +
                              "that no earlier frames mix with these");
   }
