@@ -1,7 +1,10 @@
-// libFuzzer target: one input is the viewer's three input files and a few user actions. The real
-// start-up opens the files, the real frame cycle reads and draws them into the recording GL double,
-// and after every frame the tables and the record the viewer holds are compared, bit for bit, with
-// those of a plain reference reading of the same text (reference_scanner.h).
+// libFuzzer target: one input is the viewer's three input files and a few user actions. Each file
+// is first scanned whole by the viewer's scanner, through its stream, as reals only and as integers
+// only, and every value and where each scan stopped compared, bit for bit, with a plain reference
+// scanning of the same text (reference_scanner.h). Then the real start-up opens the files and the
+// real frame cycle reads and draws them into the recording GL double under the user actions, and
+// after every frame what must hold whatever the files held is checked. How the readers lay the
+// values out in their tables is the readers' unit tests' part.
 //
 // Input layout, kept stable so that corpus files keep their meaning:
 //
@@ -25,6 +28,7 @@
 #include "model/viewer_state.h"
 #include "reference_scanner.h"
 #include "model/replay.h"
+#include "model/scanner.h"
 #include "viewer/frame.h"
 #include "viewer/input.h"
 
@@ -44,57 +48,29 @@ const char* const FILES[3] = {"geodata.dat", "tridata.dat", "result.dat"};
   std::abort();
 }
 
-// The oracle: the same block and record reads as model/readers.h, over the whole text at once.
-struct Reference {
-  ReferenceText text[3];  // in the order of FILES
-  NodeTable nodeTable{};
-  ElementTable elementTable{};
-  ResultRecord record{};
-};
-Reference reference;  // large: static, reset per input
-
-bool referenceRecord(ReferenceText& r, ResultRecord& record) {
-  double t = 0.0;
-  if (!referenceReal(r, t)) return false;
-  record = ResultRecord{};  // from the first field that fails on, every value reads as zero
-  record.header[0] = t;
-  bool reading = true;
-  auto next = [&](double& value) { reading = reading && referenceReal(r, value); };
-  for (int i = 1; i < HEADER_VALUES; ++i) next(record.header[i]);
-  for (auto& pair : record.vectors) next(pair[0]), next(pair[1]);
-  for (auto& pair : record.base) next(pair[0]), next(pair[1]);
-  return true;
+// Bytes of the stream consumed: what read() took, less what its buffer still holds.
+std::size_t consumed(const InputStream& s) {
+  return static_cast<std::size_t>(::lseek(s.fd, 0, SEEK_CUR)) - (s.end - s.pos);
 }
 
-void referenceBlocks() {
-  for (NodePosition& node : reference.nodeTable) {
-    std::int32_t number = 0;
-    ReferenceText& r = reference.text[0];
-    if (!referenceInt(r, number) || !referenceReal(r, node.x) || !referenceReal(r, node.y)) break;
-  }
-  for (Element& e : reference.elementTable) {
-    std::int32_t number = 0;
-    ReferenceText& r = reference.text[1];
-    if (!referenceInt(r, number) || !referenceInt(r, e.nodes[0]) || !referenceInt(r, e.nodes[1]) ||
-        !referenceInt(r, e.nodes[2])) {
-      break;
+// The scanner against the reference over the whole of one file, one kind of field throughout.
+void compareScans(const char* name, std::string_view text, bool real) {
+  InputStream s;
+  if (!openStream(s, name)) return;
+  ReferenceText r{text, 0, true};
+  for (long k = 0;; ++k) {
+    double got = 0.0, want = 0.0;
+    std::int32_t gotInt = 0, wantInt = 0;
+    const bool scanned = real ? scanReal(s, got) : scanInt(s, gotInt);
+    const bool expected = real ? referenceReal(r, want) : referenceInt(r, wantInt);
+    if (scanned != expected || std::memcmp(&got, &want, sizeof got) != 0 || gotInt != wantInt ||
+        consumed(s) != r.pos) {
+      std::fprintf(stderr, "%s, %s %ld: scanner %d %.17g at %zu, reference %d %.17g at %zu\n", name,
+                   real ? "real" : "integer", k, scanned, real ? got : gotInt, consumed(s),
+                   expected, real ? want : wantInt, r.pos);
+      fail("the scanner's reading differs from the reference reading");
     }
-  }
-}
-
-// The first value where the viewer's reading and the reference's differ in any bit, if any.
-template <class Value>
-void compare(const char* what, const void* got, const void* expected, std::size_t bytes) {
-  const auto* a = static_cast<const unsigned char*>(got);
-  const auto* b = static_cast<const unsigned char*>(expected);
-  for (std::size_t at = 0; at < bytes; at += sizeof(Value)) {
-    if (std::memcmp(a + at, b + at, sizeof(Value)) == 0) continue;
-    Value x, y;
-    std::memcpy(&x, a + at, sizeof x);
-    std::memcpy(&y, b + at, sizeof y);
-    std::fprintf(stderr, "%s, value %zu: viewer %.17g, reference %.17g\n", what, at / sizeof(Value),
-                 static_cast<double>(x), static_cast<double>(y));
-    fail("the viewer's reading differs from the reference reading");
+    if (!scanned) return;
   }
 }
 
@@ -110,27 +86,13 @@ void checkFrame(int framesDrawn) {
        {state.showNodes, state.showElements, state.rewindRequested, state.paused}) {
     if (flag > 1) fail("a flag holds neither 0 nor 1");
   }
-  static_assert(sizeof(NodeTable) == 2 * NODE_COUNT * sizeof(double) &&
-                    sizeof(ElementTable) == 3 * ELEMENT_COUNT * sizeof(std::int32_t) &&
-                    sizeof(ResultRecord) == RECORD_VALUES * sizeof(double),
-                "the tables are plain runs of values");
-  compare<double>("node table", &state.nodeTable, &reference.nodeTable, sizeof(NodeTable));
-  compare<std::int32_t>("element table", &state.elementTable, &reference.elementTable,
-                        sizeof(ElementTable));
-  compare<double>("shown record", &state.shownRecord, &reference.record, sizeof(ResultRecord));
 }
 
 int frames = 0;
 
-// One display callback without its console lines, mirrored by the reference reading. The run
-// ends as the viewer decides it, and then the reference starts the result text again, as the
-// viewer reopens result.dat.
+// One display callback without its console lines.
 void frame() {
-  const bool rewind = state.rewindRequested == 1;
-  const bool timeValid = referenceRecord(reference.text[2], reference.record);
-  showStep(advanceReplay(state, rewind));
-  if (runHasEnded(reference.record.time(), timeValid, rewind)) reference.text[2].pos = 0;
-  referenceBlocks();
+  showStep(advanceReplay(state, state.rewindRequested == 1));
   checkFrame(++frames);
   // The record of one frame is not needed by the next; dropping it keeps long runs cheap.
   gl.primitives.clear();
@@ -196,11 +158,11 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   std::string_view rest(reinterpret_cast<const char*>(data), size), controls;
-  reference = Reference{};
+  std::string_view texts[3];
   for (int i = 0; i < 3; ++i) {
     const std::size_t cut = rest.find('\0');
-    reference.text[i] = {rest.substr(0, cut), 0, true};
-    writeFile(FILES[i], reference.text[i].text);
+    texts[i] = rest.substr(0, cut);
+    writeFile(FILES[i], texts[i]);
     if (cut == std::string_view::npos) {
       for (int missing = i + 1; missing < 3; ++missing) ::unlink(FILES[missing]);
       break;
@@ -209,13 +171,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (i == 2) controls = rest;
   }
   const int freeBefore = lowestFreeDescriptor();
+  readLimit = controls.empty() ? 0 : static_cast<std::uint8_t>(controls[0]);
+  for (int i = 0; i < 3; ++i) {
+    compareScans(FILES[i], texts[i], true);
+    compareScans(FILES[i], texts[i], false);
+  }
+
   state = ViewerState{};
   resetGl();
   frames = 0;
   openInputs(state);  // as at start-up
-
-  readLimit = controls.empty() ? 0 : static_cast<std::uint8_t>(controls[0]);
-  frame();  // the new window's first display shows the first record
+  frame();            // the new window's first display shows the first record
   if (controls.empty()) {
     frame();
     frame();

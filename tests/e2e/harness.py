@@ -7,6 +7,7 @@ stopped, and a sanitizer report on its stderr fails the case too."""
 
 import json
 import os
+import resource
 import shutil
 import subprocess
 import sys
@@ -124,14 +125,64 @@ def grid_probes(v, nodes=True, elements=True):
     ]
 
 
+class Companion:
+    """One run of a companion program (ctx.companion): its status, stdout and stderr."""
+
+    def __init__(self, proc, out, err):
+        self.proc, self._out, self._err = proc, out, err
+
+    def finish(self, timeout=60):
+        """Waits for the end; returns (status, stdout, stderr). Fails on a sanitizer report."""
+        try:
+            status = self.proc.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            end(self.proc)
+            raise Failure("%s did not end within %g s" % (self.proc.args[0], timeout))
+        out, err = (os.pread(f.fileno(), 1 << 24, 0).decode(errors="replace")
+                    for f in (self._out, self._err))
+        if any(mark in err for mark in SANITIZER_MARKS):
+            raise Failure("sanitizer report: " + err)
+        return status, out, err
+
+
 class Context(Session):
-    """What a case gets: the program's description and profile, a private X server, and starting
-    of viewers."""
+    """What a case gets: the program's description and profile, a private X server, starting of
+    viewers and companions, and folders that go when the case ends."""
 
     def __init__(self, description, artifacts):
         super().__init__(description["program"], artifacts)
         self.tools, self.profile = description, Profile(description)
         self._model = None
+        self._folders = []
+
+    def folder(self, files=None):
+        """A fresh folder holding `files` ({name: text, or fn(path)}), removed at the end."""
+        path = tempfile.mkdtemp(prefix="meshplay-e2e-")
+        self._folders.append(path)
+        for name, content in (files or {}).items():
+            if callable(content):
+                content(os.path.join(path, name))
+            else:
+                with open(os.path.join(path, name), "w") as f:
+                    f.write(content)
+        return path
+
+    def companion(self, tool, cwd, *args, env=None, limit=None):
+        """Starts <program>-<tool> with `args` in `cwd`, on the case's display unless `env` says
+        otherwise; `limit` is a file-size limit in bytes. Returns a Companion."""
+        env = dict(env or self.env, ASAN_OPTIONS="detect_leaks=0")  # Mesa's and Xlib's, not ours
+
+        def limit_file_size():
+            resource.setrlimit(resource.RLIMIT_FSIZE, (limit, limit))
+        out, err = tempfile.TemporaryFile(), tempfile.TemporaryFile()
+        proc = subprocess.Popen([self.tools[tool], *args], cwd=cwd, env=env, stdout=out,
+                                stderr=err, preexec_fn=limit_file_size if limit else None)
+        return Companion(proc, out, err)
+
+    def close(self):
+        for path in self._folders:
+            shutil.rmtree(path, ignore_errors=True)
+        return super().close()
 
     def model_files(self):
         """geodata.dat and tridata.dat of the grid, as the demo generator writes them."""

@@ -82,23 +82,6 @@ TEST_F(FrameTest, RunsEndAtTheEndTimeTheEndOfTheDataOrARewind) {
   }
 }
 
-// Programs without a window step the replay themselves and act on what each step reports.
-TEST_F(FrameTest, EachReplayStepReportsWhatItDid) {
-  start(times({1.0, T_END, 2.0}));
-  const struct {
-    bool rewind, read, ended;
-  } steps[] = {{false, true, false}, {false, true, true}, {true, true, true},
-               {false, true, false}, {false, true, true}, {false, true, false},
-               {false, true, false}, {false, false, true}};
-  for (const auto& expected : steps) {
-    const ReplayStep step = advanceReplay(state, expected.rewind);
-    EXPECT_EQ(step.read, expected.read);
-    EXPECT_EQ(step.ended, expected.ended);
-    EXPECT_EQ(step.rewound, expected.rewind);
-    if (&expected == &steps[4]) dir.write("result.dat", times({3.0, 4.0}));
-  }
-}
-
 TEST_F(FrameTest, AFailedReopenIsReportedOnEveryEndWithoutFlooding) {
   start(times({0.0, T_END}));
   frame();
