@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Export speed: meshplay-b-export on the profile-B demo, records per second writing each format,
-next to reading alone (the same run stepped with nothing written but its first record: --every
-larger than the run). Best of REPS runs each, the three interleaved so that other work on the
+next to reading alone (the same run stepped with nothing written but its first and last records:
+--every larger than the run, which keeps each record read until the next shows it was not the
+last). Best of REPS runs each, the three interleaved so that other work on the
 machine weighs on all of them alike; wall-clock time, and the CPU time (user + system) of the
 run, which a loaded machine disturbs less. Output goes to a fresh folder in OUT_DIR, a new name
 every run: ext4 takes much longer to create files just after others were deleted (it skips

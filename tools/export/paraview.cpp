@@ -97,8 +97,12 @@ void appendVtuHeader(std::string& xml, std::size_t points, std::size_t cells) {
 std::string refuseFolders(const std::string& pvdPath, const fs::path& folder) {
   std::error_code ec;
   if (fs::is_directory(pvdPath, ec)) throw companion::Failure(pvdPath + ": is a folder");
-  if (fs::exists(fs::symlink_status(folder, ec)) &&
-      (!fs::is_directory(fs::symlink_status(folder, ec)) || !fs::is_empty(folder, ec))) {
+  const fs::file_status status = fs::symlink_status(folder, ec);
+  if (fs::exists(status) && !fs::is_directory(status)) {
+    throw companion::Failure(folder.string() + ": exists already and is not a folder; remove it " +
+                             "or choose another name");
+  }
+  if (fs::is_directory(status) && !fs::is_empty(folder, ec)) {
     throw companion::Failure(folder.string() + ": exists already and is not empty; remove it or " +
                              "choose another name, so that no earlier .vtu files mix with these");
   }
