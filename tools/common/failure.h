@@ -22,4 +22,7 @@ class Interrupted : public Failure {
 // "<path>: <reason of errno>", as the C library says it.
 Failure systemFailure(const std::string& path, int error);
 
+// A number as messages give it, "%g": "0.01", "1e+300".
+std::string messageNumber(double v);
+
 }  // namespace companion

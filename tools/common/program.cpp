@@ -3,7 +3,6 @@
 
 #include <csignal>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <new>
 
@@ -11,10 +10,6 @@
 #include "signals.h"
 
 namespace companion {
-
-Failure systemFailure(const std::string& path, int error) {
-  return Failure(path + ": " + std::strerror(error));
-}
 
 void Program::warn(const std::string& message) const {
   std::fprintf(stderr, "%s: warning: %s\n", name.c_str(), message.c_str());

@@ -6,7 +6,7 @@
 
 #include <cerrno>
 #include <cmath>
-#include <cstdio>
+#include <utility>
 
 #include "failure.h"
 #include "signals.h"
@@ -23,18 +23,12 @@ void checkInput(const char* path) {
   if (::access(path, R_OK) != 0) throw systemFailure(path, errno);
 }
 
-std::string number(double t) {
-  char text[40];
-  std::snprintf(text, sizeof text, "%g", t);
-  return text;
-}
-
 }  // namespace
 
 void checkRange(const TimeRange& range) {
   if (range.from > range.to) {
-    throw Failure("--from " + number(range.from) + " lies after --to " + number(range.to) +
-                  ": no time step lies between them");
+    throw Failure("--from " + messageNumber(range.from) + " lies after --to " +
+                  messageNumber(range.to) + ": no time step lies between them");
   }
 }
 
@@ -45,9 +39,11 @@ Run::Run(const Program& program, TimeRange range)
     s->stopOnSignal = &stopFlag();
   }
   const OpenedInputs opened = openInputs(*replay_);
-  if (!opened.result) throw systemFailure(RESULT_FILE, errno);
-  if (!opened.nodes) throw systemFailure(NODE_FILE, errno);
-  if (!opened.elements) throw systemFailure(ELEMENT_FILE, errno);
+  for (const auto& [ok, path] :
+       {std::pair{opened.result, RESULT_FILE}, std::pair{opened.nodes, NODE_FILE},
+        std::pair{opened.elements, ELEMENT_FILE}}) {
+    if (!ok) throw Failure(std::string(path) + ": cannot be opened");
+  }
   struct stat info {};
   if (::fstat(replay_->resultStream.fd, &info) == 0 && S_ISREG(info.st_mode)) {
     resultBytes_ = info.st_size;
@@ -106,10 +102,11 @@ void Run::requireSteps() const {
   }
   if (steps_ > 0) return;
   std::string cut;
-  if (std::isfinite(range_.from)) cut += "--from " + number(range_.from);
-  if (std::isfinite(range_.to)) cut += (cut.empty() ? "--to " : " and --to ") + number(range_.to);
+  if (std::isfinite(range_.from)) cut += "--from " + messageNumber(range_.from);
+  if (std::isfinite(range_.to))
+    cut += (cut.empty() ? "--to " : " and --to ") + messageNumber(range_.to);
   throw Failure("no time step of the run lies within " + cut + ": its steps go from " +
-                number(firstTime_) + " s to " + number(lastTime_) + " s");
+                messageNumber(firstTime_) + " s to " + messageNumber(lastTime_) + " s");
 }
 
 void Snapshot::take(const Scene& scene) {

@@ -1,7 +1,6 @@
 // Which records become frames, and how many each.
 #include "frames.h"
 
-#include <cstdio>
 #include <string>
 
 #include "failure.h"
@@ -13,20 +12,16 @@ double frameTime(const FrameSchedule& s, long k) {
   return s.t0 + static_cast<double>(k) * s.speed / static_cast<double>(s.fps);
 }
 
-std::string number(double v) {
-  char text[40];
-  std::snprintf(text, sizeof text, "%g", v);
-  return text;
-}
-
 // Too long a hold is the speed's fault when a higher --speed would shorten it enough, and the
 // data's when no speed would.
 [[noreturn]] void failHold(const FrameSchedule& s, double t) {
   const std::string limit = std::to_string(MAX_HOLD_SECONDS) + " s";
-  const std::string step = "from " + number(s.heldTime) + " s to " + number(t) + " s";
+  const std::string step = "from " + companion::messageNumber(s.heldTime) + " s to " +
+                           companion::messageNumber(t) + " s";
   if (t - s.heldTime <= static_cast<double>(MAX_HOLD_SECONDS) * MAX_SPEED) {
-    throw companion::Failure("--speed " + number(s.speed) + ": the time step " + step +
-                             " would show one picture for " + number((t - s.heldTime) / s.speed) +
+    throw companion::Failure("--speed " + companion::messageNumber(s.speed) + ": the time step " +
+                             step + " would show one picture for " +
+                             companion::messageNumber((t - s.heldTime) / s.speed) +
                              " s of video, more than " + limit + "; raise --speed, or use --every");
   }
   throw companion::Failure("result.dat: the time jumps " + step + ", which would show one " +
