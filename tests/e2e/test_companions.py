@@ -7,6 +7,7 @@ result.dat is a pipe whose writer pauses, which a run would wait on for ever."""
 import os
 import signal
 import stat
+import subprocess
 import time
 
 import harness
@@ -30,15 +31,13 @@ def run(ctx):
     p = ctx.profile
     fakes, failing = ctx.folder(), ctx.folder({"ffmpeg": FAILING})
     pids = os.path.join(fakes, "pids")
-    for name in ("ffmpeg", "Xvfb"):
-        with open(os.path.join(fakes, name), "w") as f:
-            f.write(STUCK % pids)
-    for path in (os.path.join(fakes, "ffmpeg"), os.path.join(fakes, "Xvfb"),
-                 os.path.join(failing, "ffmpeg")):
+    for path, text in ((fakes + "/ffmpeg", STUCK % pids), (fakes + "/Xvfb", STUCK % pids)):
+        with open(path, "w") as f:
+            f.write(text)
+    for path in (fakes + "/ffmpeg", fakes + "/Xvfb", failing + "/ffmpeg"):
         os.chmod(path, stat.S_IRWXU)
     stuck = dict(ctx.env, PATH=fakes + ":" + os.environ["PATH"])
-    headless = {k: v for k, v in stuck.items() if k != "DISPLAY"}
-    bare = dict(ctx.env, PATH="/nonexistent")
+    headless, bare = dict(stuck, DISPLAY=""), dict(ctx.env, PATH="/nonexistent")
 
     def started():  # a stuck child has said it runs
         return os.path.exists(pids) and os.path.getsize(pids) > 0
@@ -94,6 +93,14 @@ def run(ctx):
         ("no display and no Xvfb", "record", ["x/"], {}, short, dict(bare, DISPLAY=""), None,
          None, 1, "Debian's xvfb package"),
     ]
+    # On a terminal, the progress line ends showing the whole run, however fast it went.
+    terminal, other_end = os.openpty()
+    work = ctx.folder(dict(ctx.model_files(), **{RES: results(p, [(k / 1000, {}) for k in range(301)])}))
+    subprocess.run([ctx.tools["export"], "x.msh"], cwd=work, stderr=other_end, check=True)
+    os.close(other_end)
+    last = os.read(terminal, 1 << 16).decode().replace("\r\n", "\n").split("\r")[-1]
+    if "301 records read, 301 steps" not in last:
+        raise Failure("the last progress line on a terminal is %r" % last)
     for why, tool, args, files, records, env, limit, stop, status, message in rows:
         work = ctx.folder({k: v for k, v in dict(ctx.model_files(), **files).items()
                            if v is not None})
