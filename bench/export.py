@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Export speed: meshplay-b-export on the profile-B demo, records per second writing each format,
+"""Export speed: meshplay-X-export on each profile's demo, records per second writing each format,
 next to reading alone (the same run stepped with nothing written but its first and last records:
 --every larger than the run, which keeps each record read until the next shows it was not the
 last). Best of REPS runs each, the three interleaved so that other work on the
@@ -8,8 +8,10 @@ run, which a loaded machine disturbs less. Output goes to a fresh folder in OUT_
 every run: ext4 takes much longer to create files just after others were deleted (it skips
 recently freed inodes), which a user's export does not meet.
 
-Usage: python3 bench/export.py BUILD_DIR     Environment: REPS (default 5), OUT_DIR (/tmp)."""
+Usage: python3 bench/export.py BUILD_DIR [a b ...]   (default: every program the build describes)
+Environment: REPS (default 5), OUT_DIR (/tmp)."""
 
+import glob
 import os
 import resource
 import shutil
@@ -19,15 +21,18 @@ import tempfile
 import time
 
 build = os.path.abspath(sys.argv[1])
+profiles = sys.argv[2:] or sorted(os.path.basename(p)[len("meshplay-"):-len(".json")]
+                                  for p in glob.glob(os.path.join(build, "meshplay-*.json")))
 reps = int(os.environ.get("REPS", "5"))
 work = tempfile.mkdtemp(prefix="meshplay-bench-export-", dir=os.environ.get("OUT_DIR", "/tmp"))
 
 
-def run(*args):
+def run(profile, *args):
     """(wall, cpu) seconds of one run of the exporter in the demo's folder."""
     before = resource.getrusage(resource.RUSAGE_CHILDREN)
     start = time.perf_counter()
-    subprocess.run([os.path.join(build, "meshplay-b-export"), *args], cwd=work, check=True)
+    subprocess.run([os.path.join(build, "meshplay-%s-export" % profile), *args], cwd=work,
+                   check=True)
     wall = time.perf_counter() - start
     after = resource.getrusage(resource.RUSAGE_CHILDREN)
     return wall, after.ru_utime - before.ru_utime + after.ru_stime - before.ru_stime
@@ -41,8 +46,10 @@ def size_mb(*paths):
     return "%.0f MiB" % (total / 2**20)
 
 
-try:
-    subprocess.run([os.path.join(build, "meshplay-b-demodata"), work], check=True,
+def measure(profile):
+    shutil.rmtree(work)  # a fresh folder for each profile's demo and outputs
+    os.mkdir(work)
+    subprocess.run([os.path.join(build, "meshplay-%s-demodata" % profile), work], check=True,
                    stdout=subprocess.DEVNULL)
     modes = {"reading alone": ["--every", "1000000000"], ".msh (Gmsh)": [],
              ".pvd + .vtu (ParaView)": []}
@@ -50,7 +57,7 @@ try:
     for rep in range(reps):
         for mode, args in modes.items():
             out = "out-%d.%s" % (rep, "pvd" if "pvd" in mode else "msh")
-            wall, cpu = run(out, *args)
+            wall, cpu = run(profile, out, *args)
             best[mode] = (min(best[mode][0], wall), min(best[mode][1], cpu))
     with open(os.path.join(work, "out-0.pvd")) as f:
         records = f.read().count("<DataSet")
@@ -58,13 +65,18 @@ try:
              ".pvd + .vtu (ParaView)": size_mb(*(os.path.join(work, p)
                                                  for p in ("out-2.pvd", "out-2")))}
     fs = subprocess.run(["stat", "-f", "-c", "%T", work], capture_output=True, text=True).stdout
-    print("Export of the profile-B demo, %d records (best of %d runs; output on %s):"
-          % (records, reps, fs.strip()))
+    print("Export of the profile-%s demo, %d records (best of %d runs; output on %s):"
+          % (profile.upper(), records, reps, fs.strip()))
     print("%-24s %10s %8s %10s %9s %8s" % ("", "records/s", "ms/run", "vs reading", "CPU ms",
                                            "output"))
     read_wall = best["reading alone"][0]
     for mode, (wall, cpu) in best.items():
         print("%-24s %10.0f %8.1f %10.2f %9.1f %8s" % (mode, records / wall, wall * 1e3,
                                                       read_wall / wall, cpu * 1e3, sizes[mode]))
+
+
+try:
+    for profile in profiles:
+        measure(profile)
 finally:
     shutil.rmtree(work)

@@ -28,6 +28,12 @@ const std::string& resultPath() {
   return path;
 }
 
+// The time per number read as well, so that profiles of different sizes compare.
+void perNumber(benchmark::State& st) {
+  st.counters["per_number"] = benchmark::Counter(
+      RECORD_VALUES, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+}
+
 void reader(benchmark::State& st) {
   InputStream s;
   ResultRecord record;
@@ -39,6 +45,7 @@ void reader(benchmark::State& st) {
     }
     benchmark::DoNotOptimize(record);
   }
+  perNumber(st);
 }
 
 void fastFloatInMemory(benchmark::State& st) {
@@ -55,6 +62,7 @@ void fastFloatInMemory(benchmark::State& st) {
       benchmark::DoNotOptimize(value);
     }
   }
+  perNumber(st);
 }
 
 }  // namespace

@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# Builds the benchmarks in Release, starts a private Xvfb and prints the speed figures of both
-# programs: reading one record (medians of REPS repetitions), and frames of the real viewer, playing
-# and drawing from memory (REPS runs of FRAMES frames each, alternating, so that other work on the
-# machine weighs on all of them alike); then the exporter's rates next to reading alone
-# (bench/export.py, best of REPS runs).
+# Builds the benchmarks in Release, starts a private Xvfb and prints the speed figures of every
+# program the build has, or of those named: reading one record (medians of REPS repetitions), with
+# the cost per number; frames of the real viewer, playing and drawing from memory (REPS runs of
+# FRAMES frames each, alternating, so that other work on the machine weighs on all of them alike),
+# with the cost per 1000 triangles; the recorder on each demo; then the exporter's rates next to
+# reading alone (bench/export.py, best of REPS runs).
 #
-# Usage: bash bench/run.sh        Environment: REPS (default 5), FRAMES (2000), BUILD_DIR.
+# Usage: bash bench/run.sh [a b ...]    Environment: REPS (default 5), FRAMES (2000), BUILD_DIR.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${BUILD_DIR:-$root/build/bench}"
@@ -24,6 +25,9 @@ echo "== building in Release ($build)" >&2
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DMESHPLAY_BENCH=ON -DMESHPLAY_TESTS=OFF \
   >/dev/null
 cmake --build "$build" -j "$(nproc)" >/dev/null
+# The profiles: those named, or every program the build describes.
+profiles="$*"
+[ -n "$profiles" ] || profiles=$(cd "$build" && ls meshplay-*.json | sed 's/meshplay-\(.*\)\.json/\1/')
 
 Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
 xvfb_pid=$!
@@ -35,7 +39,7 @@ done
 export DISPLAY=":$(head -n 1 "$work/display")"
 
 echo "Reading one record (median of $reps):"
-for p in a b; do
+for p in $profiles; do
   "$build/bench/meshplay-$p-read-bench" --benchmark_repetitions="$reps" \
     --benchmark_enable_random_interleaving=true \
     --benchmark_report_aggregates_only=true 2>/dev/null | grep "record" | grep -v -E "_mean|_stddev|_cv"
@@ -43,45 +47,51 @@ done
 
 echo "Frames (each run of $frames frames):"
 for rep in $(seq "$reps"); do
-  for p in a b; do
+  for p in $profiles; do
     for mode in play draw; do
       "$build/bench/meshplay-$p-frame-bench" "$mode" "$frames"
     done
   done
 done | sort -s -k1,2
 
-# The recorder on the profile-B demo, every record a frame, once into PNG files and once into MP4,
-# timed from start to exit, next to the viewer's drawing alone (medians of REPS runs of each).
-# Start-up (reading all records, the window, ffmpeg's own start and end) is timed apart, from runs
-# that write only the first and the last record (--every 1000): "per frame" leaves it out, as the
+# The recorder on each demo, every record a frame, once into PNG files and once into MP4, timed
+# from start to exit, next to the viewer's drawing alone (medians of REPS runs of each). Start-up
+# (reading all records, the window, ffmpeg's own start and end) is timed apart, from runs that
+# write only the first and the last record (--every 1000000): "per frame" leaves it out, as the
 # draw-only figure does.
-records=1001  # meshplay-b-demodata's records: one a frame with --every 1
-"$build/meshplay-b-demodata" "$work/demo" >/dev/null
-for rep in $(seq "$reps"); do
-  "$build/bench/meshplay-b-frame-bench" draw "$records" | awk '{print "draw", $3}'
-  for out in frames/ demo.mp4; do
-    for every in 1 1000; do
-      rm -rf "${work:?}/demo/$out"
-      start=$(date +%s.%N)
-      (cd "$work/demo" && "$build/meshplay-b-record" "$out" --every "$every")
-      echo "$out$every $(date +%s.%N) $start" | awk '{print $1, $2 - $3}'
+for p in $profiles; do
+  records=$(python3 -c 'import json, sys; print(json.load(open(sys.argv[1]))["T_END"] * 100 + 1)' \
+    "$build/meshplay-$p.json")  # the demo's records: one a frame with --every 1
+  rm -rf "$work/demo"
+  "$build/meshplay-$p-demodata" "$work/demo" >/dev/null
+  for rep in $(seq "$reps"); do
+    "$build/bench/meshplay-$p-frame-bench" draw "$records" | awk '{print "draw", $3}'
+    for out in frames/ demo.mp4; do
+      for every in 1 1000000; do
+        rm -rf "${work:?}/demo/$out"
+        start=$(date +%s.%N)
+        (cd "$work/demo" && "$build/meshplay-$p-record" "$out" --every "$every")
+        echo "$out$every $(date +%s.%N) $start" | awk '{print $1, $2 - $3}'
+      done
     done
-  done
-done | python3 -c '
+  done | python3 -c '
 import statistics, sys
 got = {}
-for name, value in (line.split() for line in sys.stdin):
-    got.setdefault(name, []).append(float(value))
-n = int(sys.argv[1])
+for line in sys.stdin:
+    name, seconds = line.split()
+    got.setdefault(name, []).append(float(seconds))
+n, p = int(sys.argv[1]), sys.argv[2].upper()
+print("Recording the %s demo, %d frames (median of %d)  whole run           per frame after start-up"
+      % (p, n, len(got["draw"])))
 draw = statistics.median(got["draw"])
-print("Recording the B demo, %d frames (median of %d)  whole run           per frame after start-up"
-      % (n, len(got["draw"])))
-print("B draw-only                               %6.0f frames/s" % draw)
-for out, label in (("frames/", "PNG"), ("demo.mp4", "MP4")):
-    whole, start = statistics.median(got[out + "1"]), statistics.median(got[out + "1000"])
+print("%s draw-only                               %6.0f frames/s" % (p, draw))
+for label, out in (("PNG", "frames/"), ("MP4", "demo.mp4")):
+    whole = statistics.median(got[out + "1"])
+    start = statistics.median(got[out + "1000000"])
     rate = (n - 2) / (whole - start)
-    print("B record %s, start-up %.2f s     %6.0f frames/s %.2f    %6.0f frames/s %.2f of draw-only"
-          % (label, start, n / whole, n / whole / draw, rate, rate / draw))
-' "$records"
+    print("%s record %s, start-up %.2f s     %6.0f frames/s %.2f    %6.0f frames/s %.2f of draw-only"
+          % (p, label, start, n / whole, n / whole / draw, rate, rate / draw))
+' "$records" "$p"
+done
 
-REPS="$reps" python3 "$root/bench/export.py" "$build"
+REPS="$reps" python3 "$root/bench/export.py" "$build" $profiles

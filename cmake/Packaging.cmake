@@ -13,26 +13,54 @@ foreach(tool IN LISTS MESHPLAY_INSTALLED_TOOLS)
 endforeach()
 install(TARGETS ${MESHPLAY_INSTALLED} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
-# One page describes every viewer, and one every companion of a kind; each is installed under the name of
-# every program it describes, so that `man meshplay-a` and `man meshplay-b-record` find theirs, and
-# compressed, as Debian ships manual pages. gzip -n leaves out the name and time stamp, so the
-# package's bytes do not depend on the build.
+# Each program and companion has a page of its own, made from docs/meshplay.1.in and
+# docs/meshplay-<tool>.1.in with its profile's facts (its grid, counts and end time), and
+# installed compressed, as Debian ships manual pages. gzip -n leaves out the name and time stamp,
+# so the package's bytes do not depend on the build.
 find_program(MESHPLAY_GZIP gzip REQUIRED)
-function(meshplay_install_man_page page)
-  set(compressed ${PROJECT_BINARY_DIR}/${page}.1.gz)
-  add_custom_command(OUTPUT ${compressed}
-    COMMAND ${MESHPLAY_GZIP} -9n < ${PROJECT_SOURCE_DIR}/docs/${page}.1 > ${compressed}
-    DEPENDS ${PROJECT_SOURCE_DIR}/docs/${page}.1
-    COMMENT "Compressing the manual page ${page}.1")
-  add_custom_target(${page}-man-page ALL DEPENDS ${compressed})
-  foreach(name IN LISTS ARGN)
-    install(FILES ${compressed} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 RENAME ${name}.1.gz)
+
+# The value of `key` in a program's facts, as the describe helper wrote it ("0.005", not CMake's
+# seventeen digits).
+function(meshplay_fact program key variable)
+  string(REGEX MATCH "\"${key}\": ([^,}]+)" found "${${program}_FACTS}")
+  set(${variable} ${CMAKE_MATCH_1} PARENT_SCOPE)
+endfunction()
+
+function(meshplay_install_man_pages program)
+  set(PROGRAM ${program})
+  set(VERSION ${PROJECT_VERSION})
+  foreach(key NX NY DX DY NODE_COUNT ELEMENT_COUNT HEADER_VALUES VECTOR_PAIRS BASE_PAIRS
+              RECORD_VALUES T_END)
+    meshplay_fact(${program} ${key} ${key})
+  endforeach()
+  math(EXPR NX_PLUS_1 "${NX} + 1")
+  math(EXPR NX_PLUS_2 "${NX} + 2")
+  math(EXPR more "${HEADER_VALUES} - 1")
+  set(HEADER_TEXT "the time in seconds")
+  if(more EQUAL 1)
+    string(APPEND HEADER_TEXT ", then 1 more value, read and ignored")
+  elseif(more GREATER 1)
+    string(APPEND HEADER_TEXT ", then ${more} more values, read and ignored")
+  endif()
+  foreach(tool "" ${MESHPLAY_INSTALLED_TOOLS})
+    set(name ${program})
+    set(page meshplay)
+    if(tool)
+      set(name ${program}-${tool})
+      set(page meshplay-${tool})
+    endif()
+    string(TOUPPER ${name} TITLE)
+    set(filled ${PROJECT_BINARY_DIR}/man/${name}.1)
+    configure_file(${PROJECT_SOURCE_DIR}/docs/${page}.1.in ${filled} @ONLY)
+    add_custom_command(OUTPUT ${filled}.gz
+      COMMAND ${MESHPLAY_GZIP} -9n < ${filled} > ${filled}.gz
+      DEPENDS ${filled} COMMENT "Compressing the manual page ${name}.1")
+    add_custom_target(${name}-man-page ALL DEPENDS ${filled}.gz)
+    install(FILES ${filled}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   endforeach()
 endfunction()
-meshplay_install_man_page(meshplay ${MESHPLAY_PROGRAMS})
-foreach(tool IN LISTS MESHPLAY_INSTALLED_TOOLS)
-  list(TRANSFORM MESHPLAY_PROGRAMS APPEND -${tool} OUTPUT_VARIABLE names)
-  meshplay_install_man_page(meshplay-${tool} ${names})
+foreach(program IN LISTS MESHPLAY_PROGRAMS)
+  meshplay_install_man_pages(${program})
 endforeach()
 
 set(CPACK_GENERATOR DEB)
@@ -40,16 +68,25 @@ set(CPACK_PACKAGE_NAME meshplay)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
   "replay the time history of a 2D triangulated model in an OpenGL window")
+# The package's text names every program the build has, with its model.
+set(models "")
+foreach(program IN LISTS MESHPLAY_PROGRAMS)
+  foreach(key NX NY NODE_COUNT ELEMENT_COUNT T_END)
+    meshplay_fact(${program} ${key} ${key})
+  endforeach()
+  string(APPEND models "\n${program} is built for a ${NX} x ${NY} grid (${NODE_COUNT} nodes, "
+    "${ELEMENT_COUNT} triangles, runs ending at ${T_END} s).")
+endforeach()
+list(JOIN MESHPLAY_PROGRAMS ", " programs)
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-  "meshplay-a and meshplay-b replay, frame by frame, the computed motion of a rectangular grid of
+  "Each of ${programs} replays, frame by frame, the computed motion of a rectangular grid of
 nodes joined by triangles (a block on a shaking base, say), read from three text files: node
 positions, triangles and time steps. The deformed mesh is drawn above a base line with a time
-label and a progress bar; the mouse and keys play, step, stop, rewind, toggle and zoom.
-meshplay-a is built for a 10 x 6 grid, meshplay-b for a 30 x 12 grid.
-meshplay-a-record and meshplay-b-record record the same replay, frame for frame as the viewer
-draws it, into an MP4, WebM or GIF video (through ffmpeg) or a folder of PNG files, without a
-display if need be (under Xvfb). meshplay-a-export and meshplay-b-export write the same run for
-ParaView (.pvd and .vtu files) or Gmsh (.msh).")
+label and a progress bar; the mouse and keys play, step, stop, rewind, toggle and zoom.${models}
+Beside each program, PROGRAM-record records the same replay, frame for frame as the viewer draws
+it, into an MP4, WebM or GIF video (through ffmpeg) or a folder of PNG files, without a display
+if need be (under Xvfb), and PROGRAM-export writes the same run for ParaView (.pvd and .vtu
+files) or Gmsh (.msh).")
 set(MESHPLAY_MAINTAINER "meshplay developers <meshplay@example.org>"
   CACHE STRING "Maintainer field of the Debian package")
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${MESHPLAY_MAINTAINER})

@@ -4,8 +4,9 @@
 
 The program is started in a fresh folder holding links to the three input files of DATA_DIR and
 driven as a user would drive it, with real input: Enter on its console, a left click to play, a
-right click to stop just before each TIME (seconds; default 1.84 and 2.21, where the demo block
-leans furthest right and left), middle clicks to step frame by frame onto it exactly, a left click
+right click to stop just before each TIME (seconds, before the run's end; default 1.84 and 2.21,
+where the demo block leans furthest right and left, or where those lie past 90 % of the run, 30 %
+and 60 % of it), middle clicks to step frame by frame onto it exactly, a left click
 to play on, and `q` once the console says "PRESS MOUSE BUTTON ON DISPLAY". The window is saved with ImageMagick's `import` as
 OUT_DIR/<program>-t<time>.png at the start, at each TIME and at the end; each path is printed.
 Exits non-zero if the program does not behave as described.
@@ -13,6 +14,7 @@ Exits non-zero if the program does not behave as described.
 Xvfb, the program's console and its window are handled by xsession.py beside this script.
 """
 
+import json
 import os
 import sys
 import time
@@ -100,6 +102,8 @@ class Player:
             wait_until(lambda: last_time(self.v)[1] > count, xsession.TIMEOUT,
                        "a frame after a middle click")
             t, count = last_time(self.v)
+            if self.ended():  # the step reached the end: the next one would start again
+                return False
         return True
 
 
@@ -127,7 +131,14 @@ def main():
     if len(sys.argv) < 4:
         sys.exit(__doc__)
     program, data_dir, out_dir = (os.path.abspath(a) for a in sys.argv[1:4])
-    times = [float(a) for a in sys.argv[4:]] or list(DEFAULT_TIMES)
+    # The build describes each program beside it; its end time bounds the moments.
+    with open(program + ".json") as f:
+        t_end = json.load(f)["T_END"]
+    times = [float(a) for a in sys.argv[4:]] or [t for t in DEFAULT_TIMES if t < 0.9 * t_end] or [
+        round(f * t_end, 2) for f in (0.3, 0.6)]
+    beyond = [t for t in times if t >= t_end]
+    if beyond:
+        sys.exit("headless: t = %g s lies beyond the end of the run, %d s" % (beyond[0], t_end))
     missing = [n for n in FILES if not os.path.isfile(os.path.join(data_dir, n))]
     if missing:
         sys.exit("headless: %s missing in %s" % (", ".join(missing), data_dir))

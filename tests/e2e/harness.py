@@ -28,12 +28,12 @@ class Profile:
     def __init__(self, d):
         self.nx, self.ny, self.dx, self.dy = d["NX"], d["NY"], d["DX"], d["DY"]
         self.header_values, self.t_end = d["HEADER_VALUES"], d["T_END"]
-        self.node_count = d["NODE_COUNT"]
+        self.node_count, self.element_count = d["NODE_COUNT"], d["ELEMENT_COUNT"]
         # Value pairs of a record after its header: node vectors first, the base's last.
         self.pairs = d["VECTOR_PAIRS"] + d["BASE_PAIRS"]
-        self.hw, self.hh = self.nx * self.dx / 2.0, self.ny * self.dy / 2.0
-        self.fw = self.hw + self.dx  # base line and progress frame half-width
-        self.y_label, self.y_top, self.y_bot = (self.hh + k * self.dy for k in (1.5, 2, 3))
+        self.hw, self.hh = d["HW"], d["HH"]
+        self.fw = d["FW"]  # base line and progress frame half-width
+        self.y_label, self.y_top, self.y_bot = d["YLABEL"], d["YTOP"], d["YBOT"]
 
     def rest(self, i):
         return (i % (self.nx + 1)) * self.dx, (i // (self.nx + 1)) * self.dy
@@ -55,6 +55,14 @@ class View:
     def node(self, i, dx=0.0, dy=0.0):
         x, y = self.p.rest(i)
         return self.px(x + dx - self.p.hw, y + dy - self.p.hh)
+
+    def fine(self):
+        """Cells too small for a node point to stand apart from its neighbours' points and lines."""
+        return 100 * min(self.p.dx, self.p.dy) / abs(self.scale) < 8
+
+    def model(self, pixels):
+        """Model length units that many pixels span."""
+        return pixels * abs(self.scale) / 100
 
 
 def record(p, t, moves=None, fill="0"):
@@ -98,6 +106,7 @@ def frame_probes(v, t=None):
         ("label text right of its start", lambda s: s.rect(lx, ly - 12, lx + 60, ly, BLACK)),
     ]
     x, y = mid_bar(-(1 - t / (p.t_end / 2.0)) * fw)  # the fill's right end
+    x = min(x, w + 2)  # a time past the end fills on beyond the window
     if x - mid_bar(-fw)[0] > 8:
         probes.append(("fill left of x=%.0f" % x,
                        lambda s: s.rect(x - 6, y, x - 3, y, GREEN, every=True)))
@@ -109,17 +118,22 @@ def frame_probes(v, t=None):
 
 def grid_probes(v, nodes=True, elements=True):
     """The undeformed grid's outline at rest (its left part: cases move nodes on the right),
-    its bottom-left and top-left node points, or their absence."""
+    its bottom-left and top-left node points, or their absence. Where cells are fine, only what
+    shows at that size: the left edge, and a grid that is there or not."""
     p = v.p
     left_mid = v.px(-p.hw, 0.5 * p.dy)  # half-way between two node rows
     top_between = v.px(-p.hw + 0.5 * p.dx, p.hh)
     corners = (0, p.corner(0, p.ny))
-    return [
+    probes = [("nothing left of the grid",
+               lambda s: not s.near(left_mid[0] - 5, left_mid[1], BLACK, 1))]
+    if v.fine():
+        return probes + [("grid drawn" if nodes or elements else "no grid", lambda s: (
+            s.near(*left_mid, BLACK, 1) and s.near(*v.px(0, 0), BLACK)) == (nodes or elements))]
+    return probes + [
         ("left grid edge" if elements else "no left grid edge",
          lambda s: s.near(*left_mid, BLACK, 1) == elements),
         ("top grid edge between nodes" if elements else "no top grid edge",
          lambda s: s.near(*top_between, BLACK, 1) == elements),
-        ("nothing left of the grid", lambda s: not s.near(left_mid[0] - 5, left_mid[1], BLACK, 1)),
         ("corner node points" if nodes else "no corner node points",
          lambda s: all(s.spot(*v.node(i)) == nodes for i in corners)),
     ]

@@ -105,10 +105,9 @@ def run(ctx):
         work = ctx.folder({k: v for k, v in dict(ctx.model_files(), **files).items()
                            if v is not None})
         writer = None
-        if records is None:  # a pipe held open by a writer that pauses
+        if records is None:  # a pipe held open by a writer that has not written yet
             os.mkfifo(os.path.join(work, RES))
             writer = os.open(os.path.join(work, RES), os.O_RDWR)
-            os.write(writer, results(p, short).encode())
         else:
             with open(os.path.join(work, RES), "w") as f:
                 f.write(results(p, records))

@@ -39,16 +39,17 @@ def model_time(times, fps, speed):
 
 def counts(ctx):
     p = ctx.profile
+    u = p.t_end / 15  # times as in a run of 15 s
     end = p.t_end + 0.5  # ends the run: the records after it are not recorded
-    times = [0.0, 0.05, 0.05, 0.4, 1.3, 1.31, 2.0, 2.0, end, end + 0.25, 0.5]
+    times = [0.0, 0.05 * u, 0.05 * u, 0.4 * u, 1.3 * u, 1.31 * u, 2 * u, 2 * u, end, end + 0.25, 0.5]
     work, _ = folder(ctx, [(t, {}) for t in times])
     played = times[:times.index(end) + 1]
     no_display = {k: v for k, v in ctx.env.items() if k != "DISPLAY"}
     cases = [  # output, options, expected frames, environment
         ("a.mp4", ["--fps=10", "--speed", "0.5"], model_time(played, 10, 0.5), None),
         ("b.webm", ["--every", "3"], len(played[::3]) + ((len(played) - 1) % 3 != 0), None),
-        ("c.gif", ["--from", "0.3", "--to", "1.5", "--fps", "20"],
-         model_time([0.4, 1.3, 1.31], 20, 1.0), no_display),
+        ("c.gif", ["--from", repr(0.3 * u), "--to", repr(1.5 * u), "--fps", "20"],
+         model_time([0.4 * u, 1.3 * u, 1.31 * u], 20, 1.0), no_display),
         ("d.mp4", [], model_time(played, 30, 1.0), None),
     ]
     for output, options, expected, env in cases:
@@ -66,7 +67,7 @@ def same_as_viewer(ctx):
     p, rng = ctx.profile, random.Random(7)
     moves = lambda: {i: (rng.uniform(-2, 2) * p.dx, rng.uniform(-2, 2) * p.dy)
                      for i in range(p.node_count)}
-    times, k = [0.25, 3.75, p.t_end / 2 + 0.125], 2
+    times, k = [p.t_end / 60, p.t_end / 4, p.t_end / 2 + p.t_end / 120], 2
     work, files = folder(ctx, [(t, moves()) for t in times])
     pixels = {}  # recorded before the viewer starts: the recorder's window would expose its own
     for scale in (1, 2):

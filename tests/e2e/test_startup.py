@@ -35,16 +35,16 @@ def run(ctx):
 
     p = ctx.profile
     node = p.node_count - 1  # the top-right corner, moved up and right into empty space
-    move = (4 * p.dx / 3, 1.8 * p.dy) if p.nx == 10 else (1.2 * p.dx, 3.6 * p.dy)
+    move = (View(p).model(10), View(p).model(30))
     first, later = p.t_end / 2.0, p.t_end / 4.0
     records = [(t, {node: move}) for t in (first, later, later, later)]
 
     def picture(view, t):
         return frame_probes(view, t) + grid_probes(view) + [
             ("moved node at its displaced place", lambda s: s.spot(*view.node(node, *move))),
-            ("no node point at its rest place", lambda s: not s.spot(*view.node(node))),
             ("a triangle edge reaches the moved node",
-             lambda s: s.near(*view.node(node, *move), BLACK))]
+             lambda s: s.near(*view.node(node, *move), BLACK))] + ([] if view.fine() else [
+                 ("no node point at its rest place", lambda s: not s.spot(*view.node(node)))])
 
     v = ctx.start(ctx.files(records))
     v.expect_output(progress(first))
@@ -68,12 +68,14 @@ def pipe_from_a_solver(ctx):
     v.expect_output(PROMPT)  # the viewer has the pipe open: opening it to write does not wait
     writer = os.open(os.path.join(v.dir, harness.RES), os.O_WRONLY)
     try:
-        os.write(writer, harness.results(p, [(0.25, {})]).encode())
+        # Each record is written once the frame that reads it has begun: a large model's record
+        # is more than a pipe holds, so the write ends only as the viewer reads.
         v.send("\n")
+        os.write(writer, harness.results(p, [(0.25, {})]).encode())
         v.expect_output(progress(0.25))
         v.expect_picture(frame_probes(View(p), 0.25), "first-record-from-pipe")
-        os.write(writer, harness.results(p, [(0.5, {})]).encode())
         v.click(2)
+        os.write(writer, harness.results(p, [(0.5, {})]).encode())
         v.expect_output(progress(0.5))
     finally:
         os.close(writer)

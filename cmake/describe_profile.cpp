@@ -1,0 +1,47 @@
+// A configure-time helper: prints the facts of one profile as JSON, taken from the compiled
+// constants themselves, so that a profile may compute its counts or set its own layout and the
+// build, the manual pages, the package and the tests still get the values the program uses. The
+// build compiles it with MESHPLAY_PROFILE set and runs it once per profile (CMakeLists.txt).
+#include <charconv>
+#include <cstdio>
+#include <string>
+
+#include "model/profile.h"
+
+namespace {
+
+// The shortest text that reads back as the same double: "0.005", "77".
+std::string number(double v) {
+  char text[40];
+  return std::string(text, std::to_chars(text, text + sizeof text, v).ptr);
+}
+
+}  // namespace
+
+int main() {
+  const std::pair<const char*, double> facts[] = {{"NX", NX},
+                                                  {"NY", NY},
+                                                  {"DX", DX},
+                                                  {"DY", DY},
+                                                  {"NODE_COUNT", NODE_COUNT},
+                                                  {"ELEMENT_COUNT", ELEMENT_COUNT},
+                                                  {"HEADER_VALUES", HEADER_VALUES},
+                                                  {"VECTOR_PAIRS", VECTOR_PAIRS},
+                                                  {"BASE_PAIRS", BASE_PAIRS},
+                                                  {"RECORD_VALUES", RECORD_VALUES},
+                                                  {"T_END", T_END},
+                                                  {"SCALE_INIT", SCALE_INIT},
+                                                  {"SCALE_STEP", SCALE_STEP},
+                                                  {"HW", HW},
+                                                  {"HH", HH},
+                                                  {"FW", FW},
+                                                  {"YLABEL", YLABEL},
+                                                  {"YTOP", YTOP},
+                                                  {"YBOT", YBOT}};
+  std::string text = "{";
+  for (const auto& [key, value] : facts) {
+    text += std::string(text.size() > 1 ? ", " : "") + "\"" + key + "\": " + number(value);
+  }
+  std::puts((text + "}").c_str());
+  return 0;
+}
