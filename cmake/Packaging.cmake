@@ -78,8 +78,9 @@ foreach(program IN LISTS MESHPLAY_PROGRAMS)
     "${ELEMENT_COUNT} triangles, runs ending at ${T_END} s).")
 endforeach()
 list(JOIN MESHPLAY_PROGRAMS ", " programs)
+string(REGEX REPLACE ", ([^,]*)$" " and \\1" programs "${programs}")
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-  "Each of ${programs} replays, frame by frame, the computed motion of a rectangular grid of
+  "${programs} each replay, frame by frame, the computed motion of a rectangular grid of
 nodes joined by triangles (a block on a shaking base, say), read from three text files: node
 positions, triangles and time steps. The deformed mesh is drawn above a base line with a time
 label and a progress bar; the mouse and keys play, step, stop, rewind, toggle and zoom.${models}
