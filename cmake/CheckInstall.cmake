@@ -76,6 +76,13 @@ foreach(program IN LISTS PROGRAMS)
     fail("${program}.1.gz is not a gzip-compressed page of ${program}")
   endif()
 
+  # The tables are zero until the program runs: they take no room in the file, whatever the
+  # model's size (a few kilobytes of initialised data are the program's own and the libraries').
+  execute_process(COMMAND size ${PREFIX}/${BINDIR}/${program} OUTPUT_VARIABLE sizes)
+  if(NOT sizes MATCHES "\n *[0-9]+\t *([0-9]+)\t" OR CMAKE_MATCH_1 GREATER 16384)
+    fail("${program} holds ${CMAKE_MATCH_1} bytes of initialised data: the tables went in")
+  endif()
+
   # No display: the program reads its files, prompts, takes the end of its input for Enter and
   # stops where GLUT cannot open the window. Leak reports would come from the X libraries.
   execute_process(
