@@ -109,6 +109,37 @@ void Run::requireSteps() const {
                 messageNumber(firstTime_) + " s to " + messageNumber(lastTime_) + " s");
 }
 
+StepData stepOf(const Scene& scene) {
+  return {scene.record.time(), scene.record.vectors, meshOf(scene.nodes, scene.elements)};
+}
+
+void writeRun(Run& run, StepWriter& writer, long every, Progress& progress) {
+  // Most runs are written whole, and never copy a step.
+  const std::unique_ptr<Snapshot> skipped = every > 1 ? std::make_unique<Snapshot>() : nullptr;
+  bool lastSkipped = false;
+  while (run.next()) {
+    lastSkipped = (run.steps() - 1) % every != 0;
+    if (lastSkipped) {
+      skipped->take(run.scene());
+    } else {
+      writer.add(stepOf(run.scene()));
+    }
+    progress.update(run.recordsRead(), writer.steps(), run.fractionRead());
+  }
+  run.requireSteps();
+  if (lastSkipped) writer.add(stepOf(skipped->scene()));
+  writer.finish();
+  progress.finish(run.recordsRead(), writer.steps());
+}
+
+void warnNotFinite(const Program& program, long replaced) {
+  if (replaced == 0) return;
+  program.warn(std::to_string(replaced) +
+               (replaced == 1 ? " value that is not a finite number"
+                              : " values that are not finite numbers") +
+               " (NaN or infinity) written as 0");
+}
+
 void Snapshot::take(const Scene& scene) {
   record = scene.record;
   nodes = scene.nodes;

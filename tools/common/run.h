@@ -7,6 +7,8 @@
 
 #include "model/replay.h"
 #include "program.h"
+#include "progress.h"
+#include "step_writer.h"
 
 namespace companion {
 
@@ -65,5 +67,16 @@ struct Snapshot {
   void take(const Scene& scene);
   Scene scene() const { return {record, nodes, elements}; }
 };
+
+// The step the viewer shows, as writers take it.
+StepData stepOf(const Scene& scene);
+
+// Writes every `every`-th step of the run into `writer`, the first and the last included (a step
+// left out is kept until the next one shows it was not the last), showing progress; then throws
+// if the run held no step, and finishes the writer.
+void writeRun(Run& run, StepWriter& writer, long every, Progress& progress);
+
+// "<n> values that are not finite numbers (NaN or infinity) written as 0", if there were any.
+void warnNotFinite(const Program& program, long replaced);
 
 }  // namespace companion

@@ -58,40 +58,14 @@ std::unique_ptr<StepWriter> openWriter(const std::string& output) {
   throw Failure(output + ": unknown output format; name it NAME.pvd (ParaView) or NAME.msh (Gmsh)");
 }
 
-StepData stepOf(const Scene& scene) {
-  return {scene.record.time(), scene.record.vectors, meshOf(scene.nodes, scene.elements)};
-}
-
 void exportRun(const Program& program, const std::string& output, const ExportOptions& o) {
   checkRange(o.range);
   Run run(program, o.range);
   const std::unique_ptr<StepWriter> writer = openWriter(output);
   Progress progress(program.name, "steps");
-  // Every N-th step and the last: a step left out is kept until the next one shows it was not the
-  // last. Most runs are exported whole, and never copy a step.
-  const std::unique_ptr<Snapshot> skipped = o.every > 1 ? std::make_unique<Snapshot>() : nullptr;
-  bool lastSkipped = false;
-  while (run.next()) {
-    lastSkipped = (run.steps() - 1) % o.every != 0;
-    if (lastSkipped) {
-      skipped->take(run.scene());
-    } else {
-      writer->add(stepOf(run.scene()));
-    }
-    progress.update(run.recordsRead(), writer->steps(), run.fractionRead());
-  }
-  run.requireSteps();
-  if (lastSkipped) writer->add(stepOf(skipped->scene()));
-  writer->finish();
-  progress.finish(run.recordsRead(), writer->steps());
+  writeRun(run, *writer, o.every, progress);
 
-  const long replaced = writer->replaced();
-  if (replaced > 0) {
-    program.warn(std::to_string(replaced) +
-                 (replaced == 1 ? " value that is not a finite number"
-                                : " values that are not finite numbers") +
-                 " (NaN or infinity) written as 0");
-  }
+  warnNotFinite(program, writer->replaced());
   const auto* gmsh = dynamic_cast<const GmshWriter*>(writer.get());
   if (gmsh != nullptr && gmsh->meshChanged()) {
     program.warn("the node or triangle table changed during the run; " + output +

@@ -1,5 +1,6 @@
-// What every export format does: its output is made before the run, so that an output that
-// cannot be written is refused at once; it takes the time steps in order; it is finished once.
+// What every writer of a run's steps does (the export formats, the web page): its output is made
+// before the run, so that an output that cannot be written is refused at once; it takes the time
+// steps in order; it is finished once.
 #pragma once
 
 #include "mesh_values.h"

@@ -1,0 +1,13 @@
+# Writes OUT, a C++ header holding the player's files of DIR (player.html, player.css, player.js)
+# as string constants, so that the program carries them: cmake -DDIR=... -DOUT=... -P embed.cmake
+set(text "// Made by tools/html/embed.cmake from the player's files; edit those.\n#pragma once\n")
+foreach(name html css js)
+  file(READ ${DIR}/player.${name} content)
+  string(TOUPPER ${name} upper)
+  if(content MATCHES "\\)player\"")
+    message(FATAL_ERROR "player.${name} holds the raw string's end mark )player\"")
+  endif()
+  string(APPEND text "inline constexpr const char PLAYER_${upper}[] = R\"player(${content})player\";\n")
+endforeach()
+file(WRITE ${OUT}.new "${text}")
+file(COPY_FILE ${OUT}.new ${OUT} ONLY_IF_DIFFERENT)

@@ -1,0 +1,101 @@
+// meshplay-a-html, meshplay-b-html, ...: the viewer's run, record by record as the viewer replays
+// it, in one web page that plays it in a browser, offline, drawn as the viewer draws it.
+#include <filesystem>
+#include <string>
+
+#include "failure.h"
+#include "model/display_settings.h"
+#include "model/profile.h"
+#include "page.h"
+#include "program.h"
+#include "progress.h"
+#include "run.h"
+
+namespace {
+
+using namespace companion;
+
+// Beyond this a page is slow to open, and some browsers refuse it.
+constexpr long long LARGE_PAGE = 100LL * 1000 * 1000;
+
+struct HtmlOptions {
+  long every = 1;
+  TimeRange range;
+  std::string title;
+};
+
+CommandLine commandLine(HtmlOptions& o) {
+  return {"OUTPUT",
+          true,
+          "NAME.html",
+          "Writes the run of geodata.dat, tridata.dat and result.dat in the current folder, "
+          "as " MESHPLAY_VIEWER
+          "\nreplays it, into one web page that plays it in a browser, with nothing else needed:\n"
+          "the mesh, every time step's displacements (compressed) and the player. See "
+          "man " MESHPLAY_VIEWER "-html.",
+          {{"every", "N", "every N-th time step of the run, the first and the last included",
+            "a whole number from 1 to 1000000000", &o.every, 1, 1e9},
+           {"from", "T", "leave out the time steps before time T (seconds)", "a time in seconds",
+            &o.range.from},
+           {"to", "T", "leave out the time steps after time T (seconds)", "a time in seconds",
+            &o.range.to},
+           {"title", "TEXT", "the page's title (default: the folder's name and the program's)",
+            "a text", &o.title}}};
+}
+
+// The constants the player draws with, as the viewer has them.
+std::string profileFacts() {
+  std::string json;
+  const std::pair<const char*, double> facts[] = {{"NX", NX},
+                                                  {"NY", NY},
+                                                  {"HW", HW},
+                                                  {"HH", HH},
+                                                  {"FW", FW},
+                                                  {"YLABEL", YLABEL},
+                                                  {"YTOP", YTOP},
+                                                  {"YBOT", YBOT},
+                                                  {"T_END", T_END},
+                                                  {"SCALE_INIT", DisplaySettings{}.viewScale},
+                                                  {"SCALE_STEP", SCALE_STEP}};
+  for (const auto& [key, value] : facts) {
+    if (!json.empty()) json += ", ";
+    json += std::string("\"") + key + "\": ";
+    appendNumber(json, value);
+  }
+  return json;
+}
+
+std::string lowerExtension(const std::string& path) {
+  std::string ext = std::filesystem::path(path).extension().string();
+  for (char& c : ext) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+  return ext;
+}
+
+void writePage(const Program& program, const std::string& output, const HtmlOptions& o) {
+  if (lowerExtension(output) != ".html" && lowerExtension(output) != ".htm") {
+    throw Failure(output + ": unknown output format; name it NAME.html");
+  }
+  checkRange(o.range);
+  Run run(program, o.range);
+  std::error_code ec;
+  const std::string folder = std::filesystem::current_path(ec).filename().string();
+  PageWriter page(output, {o.title.empty() ? folder + " \u2014 " MESHPLAY_VIEWER : o.title,
+                           MESHPLAY_VIEWER, profileFacts()});
+  Progress progress(program.name, "steps");
+  writeRun(run, page, o.every, progress);
+  warnNotFinite(program, page.replaced());
+  if (page.bytes() > LARGE_PAGE) {
+    program.warn(output + " is " + std::to_string(page.bytes() / 1000000) + " MB, more than " +
+                 "browsers open with ease (100 MB); --every N writes every N-th time step");
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  HtmlOptions options;
+  return runProgram(argc, argv, commandLine(options),
+                    [&options](const Program& program, const std::string& output) {
+                      writePage(program, output, options);
+                    });
+}
