@@ -5,7 +5,7 @@ include(GNUInstallDirs)
 
 # Companion programs installed beside the viewers, `<program>-<tool>` each, with a page of their
 # own, docs/meshplay-<tool>.1 (demodata is a build helper, not installed).
-set(MESHPLAY_INSTALLED_TOOLS record export)
+set(MESHPLAY_INSTALLED_TOOLS record export html)
 set(MESHPLAY_INSTALLED ${MESHPLAY_PROGRAMS})
 foreach(tool IN LISTS MESHPLAY_INSTALLED_TOOLS)
   list(TRANSFORM MESHPLAY_PROGRAMS APPEND -${tool} OUTPUT_VARIABLE names)
@@ -86,8 +86,8 @@ positions, triangles and time steps. The deformed mesh is drawn above a base lin
 label and a progress bar; the mouse and keys play, step, stop, rewind, toggle and zoom.${models}
 Beside each program, PROGRAM-record records the same replay, frame for frame as the viewer draws
 it, into an MP4, WebM or GIF video (through ffmpeg) or a folder of PNG files, without a display
-if need be (under Xvfb), and PROGRAM-export writes the same run for ParaView (.pvd and .vtu
-files) or Gmsh (.msh).")
+if need be (under Xvfb), PROGRAM-export writes the same run for ParaView (.pvd and .vtu
+files) or Gmsh (.msh), and PROGRAM-html into one web page that plays it in a browser, offline.")
 set(MESHPLAY_MAINTAINER "meshplay developers <meshplay@example.org>"
   CACHE STRING "Maintainer field of the Debian package")
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${MESHPLAY_MAINTAINER})
@@ -98,7 +98,7 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # display with libX11; they run ffmpeg for videos and Xvfb where there is no display, which a PNG
 # recording on a desktop does without.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
-  "libglut3.12 | freeglut3, libgl1, libpng16-16, libx11-6, libc6, libstdc++6, libgcc-s1")
+  "libglut3.12 | freeglut3, libgl1, libpng16-16, libx11-6, zlib1g, libc6, libstdc++6, libgcc-s1")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "ffmpeg, xvfb")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)

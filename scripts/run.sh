@@ -6,7 +6,7 @@
 # Usage: scripts/run.sh [--headless] [a|b]   (or the letter of any other profile)
 #   --headless  no display needed: plays one run under Xvfb with real input events and saves
 #               screenshots (PNG) into the working folder, printing their paths; then records
-#               the whole run as an animated GIF beside them.
+#               the whole run as an animated GIF beside them, and writes it as a web page.
 set -euo pipefail
 here="$(cd "$(dirname "$0")/.." && pwd)"
 
@@ -31,7 +31,7 @@ work="$build/demo-$profile"
 bash "$here/scripts/install-deps.sh"
 cmake -S "$here" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$build" -j "$(nproc)" --target "meshplay-$profile" "meshplay-$profile-demodata" \
-  "meshplay-$profile-record"
+  "meshplay-$profile-record" "meshplay-$profile-html"
 "$build/meshplay-$profile-demodata" "$work"
 
 if [ "$headless" -eq 1 ]; then
@@ -39,6 +39,9 @@ if [ "$headless" -eq 1 ]; then
   gif="$work/screenshots/meshplay-$profile.gif"
   (cd "$work" && "$build/meshplay-$profile-record" "$gif" --fps 15)
   echo "recorded $gif (model time, 15 frames per second)"
+  page="$work/screenshots/meshplay-$profile.html"
+  (cd "$work" && "$build/meshplay-$profile-html" "$page")
+  echo "wrote $page (open it in a browser: it plays the run offline)"
   exit 0
 fi
 

@@ -33,9 +33,9 @@
   window.meshplay = api;
 
   // ---- The data: base64 text, deflated (DecompressionStream); in it, blocks of steps, each after
-  // the mesh if it changes there, and in each block the displacements as float bits, all dx of a
-  // step and then all dy, each the difference from the one before with the sign in the lowest
-  // bit, in four byte planes.
+  // the mesh if it changes there, and in each block the displacements as float bits, each the
+  // difference from the same component of the node before with the sign in the lowest bit, in
+  // byte planes: the four planes of the block's dx, then those of its dy.
 
   async function decode() {
     const text = $("meshplay-data").textContent.trim();
@@ -60,20 +60,20 @@
         meshes.push({ from: k, rest, triangles, edges: edgesOf(triangles) });
         ++mesh;
       }
-      const count = meta.blocks[block] * values;
+      const count = meta.blocks[block] * nodes;  // values of one component in the block
       for (let s = 0; s < meta.blocks[block]; ++s, ++k) {
         for (let c = 0; c < 2; ++c) {
+          const plane = at + 4 * c * count + s * nodes;
           let before = 0;
           for (let i = 0; i < nodes; ++i) {
-            const j = s * values + c * nodes + i;
-            const folded = data[at + j] | data[at + count + j] << 8 |
-                           data[at + 2 * count + j] << 16 | data[at + 3 * count + j] << 24;
+            const folded = data[plane + i] | data[plane + count + i] << 8 |
+                           data[plane + 2 * count + i] << 16 | data[plane + 3 * count + i] << 24;
             before = (before + ((folded >>> 1) ^ -(folded & 1))) >>> 0;
             bits[k * values + 2 * i + c] = before;
           }
         }
       }
-      at += 4 * count;
+      at += 8 * count;
     }
   }
 
