@@ -17,3 +17,7 @@ keep a 1.84
 cp "$here/build/release/demo-a/screenshots/meshplay-a.gif" "$here/docs/meshplay-a.gif"
 echo "docs/meshplay-a.gif: meshplay-a's demo recorded"
 keep b 2.21
+# The web page of the B demo, as headless Chromium shows it: the colour on, the top-right node's
+# history plotted.
+/usr/bin/python3 "$here/scripts/page_shot.py" "$here/build/release/demo-b/screenshots/meshplay-b.html" \
+  "$here/docs/meshplay-b-html.png" 221 263 100
