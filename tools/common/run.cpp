@@ -25,6 +25,15 @@ void checkInput(const char* path) {
 
 }  // namespace
 
+std::vector<Option> cutOptions(long& every, TimeRange& range) {
+  return {{"every", "N", "every N-th time step of the run, the first and the last included",
+           "a whole number from 1 to 1000000000", &every, 1, 1e9},
+          {"from", "T", "leave out the time steps before time T (seconds)", "a time in seconds",
+           &range.from},
+          {"to", "T", "leave out the time steps after time T (seconds)", "a time in seconds",
+           &range.to}};
+}
+
 void checkRange(const TimeRange& range) {
   if (range.from > range.to) {
     throw Failure("--from " + messageNumber(range.from) + " lies after --to " +

@@ -4,6 +4,7 @@
 
 #include <limits>
 #include <memory>
+#include <vector>
 
 #include "model/replay.h"
 #include "program.h"
@@ -17,6 +18,9 @@ struct TimeRange {
   double from = -std::numeric_limits<double>::infinity();
   double to = std::numeric_limits<double>::infinity();
 };
+
+// --every N, --from T and --to T as the writers of a run take them.
+std::vector<Option> cutOptions(long& every, TimeRange& range);
 
 // Throws when --from lies after --to, naming both.
 void checkRange(const TimeRange& range);

@@ -26,9 +26,7 @@ struct ExportOptions {
 
 CommandLine commandLine(ExportOptions& o) {
   return {
-      "OUTPUT",
-      true,
-      "NAME.pvd (ParaView) or NAME.msh (Gmsh)",
+      "OUTPUT", true, "NAME.pvd (ParaView) or NAME.msh (Gmsh)",
       "Writes the run of geodata.dat, tridata.dat and result.dat in the current folder, "
       "as " MESHPLAY_VIEWER
       "\nreplays it, for ParaView or Gmsh. The name of OUTPUT chooses the format:\n"
@@ -36,12 +34,7 @@ CommandLine commandLine(ExportOptions& o) {
       "  NAME.msh  one Gmsh file (MSH 2.2 ASCII): the mesh and one data block per time step\n"
       "Values that are not finite numbers are written as 0, with a warning. See "
       "man " MESHPLAY_VIEWER "-export.",
-      {{"every", "N", "every N-th time step of the run, the first and the last included",
-        "a whole number from 1 to 1000000000", &o.every, 1, 1e9},
-       {"from", "T", "leave out the time steps before time T (seconds)", "a time in seconds",
-        &o.range.from},
-       {"to", "T", "leave out the time steps after time T (seconds)", "a time in seconds",
-        &o.range.to}}};
+      cutOptions(o.every, o.range)};
 }
 
 std::string lowerExtension(const std::string& path) {

@@ -9,6 +9,7 @@
 #include <system_error>
 
 #include "failure.h"
+#include "markup.h"
 
 namespace {
 
@@ -31,20 +32,6 @@ void appendRaw(std::string& out, T value) {
   char bytes[sizeof value];
   std::memcpy(bytes, &value, sizeof value);
   out.append(bytes, sizeof value);
-}
-
-std::string xmlAttribute(const std::string& text) {
-  std::string escaped;
-  for (char c : text) {
-    switch (c) {
-      case '&': escaped += "&amp;"; break;
-      case '<': escaped += "&lt;"; break;
-      case '>': escaped += "&gt;"; break;
-      case '"': escaped += "&quot;"; break;
-      default: escaped += c;
-    }
-  }
-  return escaped;
 }
 
 // "NAME_000042.vtu": six digits keep a run of up to a million steps in order when listed.
@@ -191,7 +178,8 @@ void ParaViewWriter::add(const StepData& step) {
 
   std::string entry = "    <DataSet timestep=\"";
   appendNumber(entry, finiteOrZero(step.time, replaced_));
-  entry += "\" group=\"\" part=\"0\" file=\"" + xmlAttribute(folderName_ + "/" + name) + "\"/>\n";
+  entry += "\" group=\"\" part=\"0\" file=\"" + companion::escapeMarkup(folderName_ + "/" + name) +
+           "\"/>\n";
   collection_->write(entry);
   ++steps_;
 }

@@ -25,22 +25,18 @@ struct HtmlOptions {
 };
 
 CommandLine commandLine(HtmlOptions& o) {
-  return {"OUTPUT",
-          true,
-          "NAME.html",
-          "Writes the run of geodata.dat, tridata.dat and result.dat in the current folder, "
-          "as " MESHPLAY_VIEWER
-          "\nreplays it, into one web page that plays it in a browser, with nothing else needed:\n"
-          "the mesh, every time step's displacements (compressed) and the player. See "
-          "man " MESHPLAY_VIEWER "-html.",
-          {{"every", "N", "every N-th time step of the run, the first and the last included",
-            "a whole number from 1 to 1000000000", &o.every, 1, 1e9},
-           {"from", "T", "leave out the time steps before time T (seconds)", "a time in seconds",
-            &o.range.from},
-           {"to", "T", "leave out the time steps after time T (seconds)", "a time in seconds",
-            &o.range.to},
-           {"title", "TEXT", "the page's title (default: the folder's name and the program's)",
-            "a text", &o.title}}};
+  CommandLine cli{
+      "OUTPUT", true, "NAME.html",
+      "Writes the run of geodata.dat, tridata.dat and result.dat in the current folder, "
+      "as " MESHPLAY_VIEWER
+      "\nreplays it, into one web page that plays it in a browser, with nothing else needed:\n"
+      "the mesh, every time step's displacements (compressed) and the player. See "
+      "man " MESHPLAY_VIEWER "-html.",
+      cutOptions(o.every, o.range)};
+  cli.options.push_back({"title", "TEXT",
+                         "the page's title (default: the folder's name and the program's)",
+                         "a text", &o.title});
+  return cli;
 }
 
 // The constants the player draws with, as the viewer has them.

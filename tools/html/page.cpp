@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "failure.h"
+#include "markup.h"
 #include "player_assets.h"
 
 namespace {
@@ -47,20 +48,6 @@ std::string fill(const std::string& page,
     at = next + found->first.size();
   }
   return out.append(page, std::min(at, page.size()), std::string::npos);
-}
-
-std::string htmlText(const std::string& text) {
-  std::string out;
-  for (char c : text) {
-    switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      default: out += c;
-    }
-  }
-  return out;
 }
 
 // A JSON string that can stand inside a <script> element: "<" never appears as itself.
@@ -112,7 +99,8 @@ PageWriter::PageWriter(const std::string& path, PageFacts facts)
   const std::string page = PLAYER_HTML;
   const std::size_t data = page.find("@DATA@");
   rest_ = page.substr(data + 6);
-  write(fill(page.substr(0, data), {{"@TITLE@", htmlText(facts_.title)}, {"@STYLE@", PLAYER_CSS}}));
+  write(fill(page.substr(0, data),
+             {{"@TITLE@", companion::escapeMarkup(facts_.title)}, {"@STYLE@", PLAYER_CSS}}));
 }
 
 PageWriter::~PageWriter() {
