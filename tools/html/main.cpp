@@ -22,6 +22,7 @@ struct HtmlOptions {
   long every = 1;
   TimeRange range;
   std::string title;
+  long digits = 0;
 };
 
 CommandLine commandLine(HtmlOptions& o) {
@@ -36,6 +37,10 @@ CommandLine commandLine(HtmlOptions& o) {
   cli.options.push_back({"title", "TEXT",
                          "the page's title (default: the folder's name and the program's)",
                          "a text", &o.title});
+  cli.options.push_back({"digits", "N",
+                         "keep N significant digits of the largest displacement, for a smaller "
+                         "page (default: every value exact)",
+                         "a whole number from 1 to 9", &o.digits, 1, 9});
   return cli;
 }
 
@@ -75,8 +80,12 @@ void writePage(const Program& program, const std::string& output, const HtmlOpti
   Run run(program, o.range);
   std::error_code ec;
   const std::string folder = std::filesystem::current_path(ec).filename().string();
-  PageWriter page(output, {o.title.empty() ? folder + " \u2014 " MESHPLAY_VIEWER : o.title,
-                           MESHPLAY_VIEWER, profileFacts()});
+  const PageFacts facts{o.title.empty() ? folder + " \u2014 " MESHPLAY_VIEWER : o.title,
+                        MESHPLAY_VIEWER, profileFacts(), static_cast<int>(o.digits)};
+  EncodingOptions encoding;
+  encoding.digits = static_cast<int>(o.digits);
+  encoding.row = static_cast<std::size_t>(NX) + 1;
+  PageWriter page(output, facts, encoding);
   Progress progress(program.name, "steps");
   writeRun(run, page, o.every, progress);
   warnNotFinite(program, page.replaced());

@@ -1,29 +1,95 @@
-// The web page: the player's template filled in, the data deflated by zlib and written as base64
-// as the steps come, so that memory stays flat however long the run.
+// The web page: the player's template filled in, the run's chunks written into it as text as the
+// steps come, so that memory stays flat however long the run.
 #include "page.h"
 
-#include <algorithm>
-#include <cmath>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
-#include <limits>
 #include <system_error>
 #include <utility>
+#include <vector>
 
 #include "failure.h"
 #include "markup.h"
 #include "player_assets.h"
 
+namespace companion {
+
 namespace {
 
-constexpr char BASE64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 constexpr std::size_t WRITE_CHUNK = 1 << 16;
 
 std::string refuseFolder(const std::string& path) {
   std::error_code ec;
-  if (std::filesystem::is_directory(path, ec)) throw companion::Failure(path + ": is a folder");
+  if (std::filesystem::is_directory(path, ec)) throw Failure(path + ": is a folder");
   return path;
+}
+
+// The code points of UTF-8 text; a byte that starts no valid sequence stands for U+FFFD, so that
+// a title in another encoding still shows, if wrongly, rather than breaking the page.
+std::vector<char32_t> codePoints(const std::string& text) {
+  std::vector<char32_t> out;
+  const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
+  for (std::size_t k = 0; k < text.size();) {
+    const unsigned char b = byte(k);
+    const std::size_t length = b < 0x80       ? 1
+                               : b >> 5 == 6  ? 2
+                               : b >> 4 == 14 ? 3
+                               : b >> 3 == 30 ? 4
+                                              : 0;
+    char32_t c = length == 1 ? b : length == 0 ? 0 : b & (0x7f >> length);
+    bool valid = length > 0 && k + length <= text.size();
+    for (std::size_t j = 1; valid && j < length; ++j) {
+      valid = (byte(k + j) & 0xc0) == 0x80;
+      c = c << 6 | (byte(k + j) & 0x3f);
+    }
+    // Neither an overlong form, nor a surrogate, nor beyond Unicode.
+    constexpr char32_t SMALLEST[] = {0, 0, 0x80, 0x800, 0x10000};
+    valid = valid && c >= SMALLEST[length] && c <= 0x10ffff && !(c >= 0xd800 && c <= 0xdfff);
+    out.push_back(valid ? c : 0xfffd);
+    k += valid ? length : 1;
+  }
+  return out;
+}
+
+// Text as it stands in the page's markup: the page is windows-1252, so everything beyond ASCII
+// is a character reference, as are &, <, > and ".
+std::string markupText(const std::string& text) {
+  std::string out;
+  for (char32_t c : codePoints(text)) {
+    if (c < 0x80) {
+      out += escapeMarkup(std::string(1, static_cast<char>(c)));
+    } else {
+      char reference[16];
+      std::snprintf(reference, sizeof reference, "&#x%X;", static_cast<unsigned>(c));
+      out += reference;
+    }
+  }
+  return out;
+}
+
+// A JSON string that can stand inside a <script> element of the page: "<", control characters
+// and everything beyond ASCII are \u escapes (two, a surrogate pair, beyond U+FFFF).
+std::string jsonString(const std::string& text) {
+  std::string out = "\"";
+  const auto escape = [&out](unsigned unit) {
+    char escaped[8];
+    std::snprintf(escaped, sizeof escaped, "\\u%04x", unit & 0xffffu);
+    out += escaped;
+  };
+  for (char32_t c : codePoints(text)) {
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (c >= 0x10000) {
+      escape(0xd800 + ((c - 0x10000) >> 10));
+      escape(0xdc00 + ((c - 0x10000) & 0x3ff));
+    } else if (c < 0x20 || c == '<' || c >= 0x7f) {
+      escape(static_cast<unsigned>(c));
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out + "\"";
 }
 
 // The template with each of its marks ("@TITLE@") replaced by its text; what is put in is never
@@ -32,7 +98,7 @@ std::string fill(const std::string& page,
                  const std::vector<std::pair<std::string, std::string>>& marks) {
   std::string out;
   std::size_t at = 0;
-  while (at < page.size()) {
+  for (;;) {
     std::size_t next = std::string::npos;
     const std::pair<std::string, std::string>* found = nullptr;
     for (const auto& mark : marks) {
@@ -47,64 +113,34 @@ std::string fill(const std::string& page,
     out += found->second;
     at = next + found->first.size();
   }
-  return out.append(page, std::min(at, page.size()), std::string::npos);
-}
-
-// A JSON string that can stand inside a <script> element: "<" never appears as itself.
-std::string jsonString(const std::string& text) {
-  std::string out = "\"";
-  for (unsigned char c : text) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += static_cast<char>(c);
-    } else if (c < 0x20 || c == '<') {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-      out += escaped;
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out + "\"";
-}
-
-// The page keeps displacements as 32-bit floats, which the GPU draws with: a finite value beyond
-// their range becomes the largest one rather than an infinity.
-float toFloat32(double v) {
-  constexpr double LIMIT = std::numeric_limits<float>::max();
-  return static_cast<float>(v > LIMIT ? LIMIT : v < -LIMIT ? -LIMIT : v);
-}
-
-// Little-endian, whatever the machine: the page reads the bytes with a DataView.
-template <class T>
-void appendLittleEndian(std::vector<unsigned char>& out, T value) {
-  std::uint64_t bits = 0;
-  std::memcpy(&bits, &value, sizeof value);
-  for (std::size_t k = 0; k < sizeof value; ++k)
-    out.push_back(static_cast<unsigned char>(bits >> (8 * k)));
+  return out.append(page, at, std::string::npos);
 }
 
 }  // namespace
 
-PageWriter::PageWriter(const std::string& path, PageFacts facts)
-    : facts_(std::move(facts)),
-      temporary_(refuseFolder(path), companion::TemporaryOutput::Kind::File),
-      file_(temporary_.path(), path),
-      compressed_(WRITE_CHUNK) {
-  // zlib's default level: its best saves two per cent of the page for eight times the work.
-  if (deflateInit(&zlib_, Z_DEFAULT_COMPRESSION) != Z_OK) {
-    throw companion::Failure("zlib: out of memory");
-  }
-  zlibOpen_ = true;
-  const std::string page = PLAYER_HTML;
+PageParts pageParts(const PageFacts& facts, bool live) {
+  std::string script = std::string(STORE_JS) + RENDERER_JS + PLOT_JS + PLAYBACK_JS + CONTROLS_JS +
+                       PLAYER_JS + (live ? LIVE_JS : "");
+  std::string meta = "{\"program\": " + jsonString(facts.program) +
+                     ", \"title\": " + jsonString(facts.title) + ", \"profile\": {" +
+                     facts.profile + "}, \"digits\": " + std::to_string(facts.digits) +
+                     ", \"live\": " + (live ? "true" : "false") + "}";
+  const std::string page = fill(PLAYER_HTML, {{"@TITLE@", markupText(facts.title)},
+                                              {"@STYLE@", PLAYER_CSS},
+                                              {"@META@", meta},
+                                              {"@SCRIPT@", script},
+                                              {"@START@", live ? "startLive" : "startPage"}});
   const std::size_t data = page.find("@DATA@");
-  rest_ = page.substr(data + 6);
-  write(fill(page.substr(0, data),
-             {{"@TITLE@", companion::escapeMarkup(facts_.title)}, {"@STYLE@", PLAYER_CSS}}));
+  return {page.substr(0, data), page.substr(data + 6)};
 }
 
-PageWriter::~PageWriter() {
-  if (zlibOpen_) deflateEnd(&zlib_);
+PageWriter::PageWriter(const std::string& path, const PageFacts& facts, EncodingOptions options)
+    : temporary_(refuseFolder(path), TemporaryOutput::Kind::File),
+      file_(temporary_.path(), path),
+      encoder_(options) {
+  PageParts parts = pageParts(facts, false);
+  tail_ = std::move(parts.tail);
+  write(parts.head);
 }
 
 void PageWriter::write(const std::string& text) {
@@ -112,148 +148,26 @@ void PageWriter::write(const std::string& text) {
   bytes_ += static_cast<long long>(text.size());
 }
 
-void PageWriter::writeBase64(const unsigned char* data, std::size_t size) {
-  for (std::size_t k = 0; k < size; ++k) {
-    pending_[pendingCount_++] = data[k];
-    if (pendingCount_ < 3) continue;
-    const unsigned group = pending_[0] << 16 | pending_[1] << 8 | pending_[2];
-    for (int shift = 18; shift >= 0; shift -= 6) text_ += BASE64[(group >> shift) & 63];
-    pendingCount_ = 0;
-  }
-  if (text_.size() >= WRITE_CHUNK) {
-    write(text_);
-    text_.clear();
-  }
-}
-
-void PageWriter::deflateBytes(const void* data, std::size_t size, int flush) {
-  zlib_.next_in = static_cast<Bytef*>(const_cast<void*>(data));
-  zlib_.avail_in = static_cast<uInt>(size);
-  do {
-    zlib_.next_out = compressed_.data();
-    zlib_.avail_out = static_cast<uInt>(compressed_.size());
-    deflate(&zlib_, flush);
-    writeBase64(compressed_.data(), compressed_.size() - zlib_.avail_out);
-  } while (zlib_.avail_out == 0 || (flush == Z_FINISH && zlib_.avail_in > 0));
-}
-
-// Deflate sees this much of the values at once at most: enough steps that the runs of equal bytes
-// in a byte plane are long, few enough that memory stays small for a large model.
-constexpr std::size_t BLOCK_BYTES = std::size_t{4} << 20;
-constexpr std::size_t MAX_BLOCK_STEPS = 128;
-
 void PageWriter::add(const StepData& step) {
-  const MeshView& mesh = step.mesh;
-  const std::size_t values = 2 * mesh.nodeCount;
-  if (steps_ == 0) {
-    nodeCount_ = mesh.nodeCount;
-    blockSteps_ = std::max<std::size_t>(
-        1, std::min(MAX_BLOCK_STEPS, BLOCK_BYTES / std::max<std::size_t>(1, 4 * values)));
-    block_.resize(blockSteps_ * values);
-    planes_.resize(block_.size() * 4);
-  }
-  // The mesh, at the first step and wherever the node or element file changes the tables: the
-  // rest positions in full precision, then the triangles the viewer draws. A block of values
-  // ends before it, so that the page meets it at the step it belongs to.
-  const bool sameMesh =
-      steps_ > 0 && nodes_.size() == mesh.nodeCount &&
-      std::memcmp(nodes_.data(), mesh.nodes, mesh.nodeCount * sizeof(NodePosition)) == 0 &&
-      elements_.size() == mesh.elementCount &&
-      std::memcmp(elements_.data(), mesh.elements, mesh.elementCount * sizeof(Element)) == 0;
-  if (!sameMesh) {
-    flushBlock();
-    nodes_.assign(mesh.nodes, mesh.nodes + mesh.nodeCount);
-    elements_.assign(mesh.elements, mesh.elements + mesh.elementCount);
-    std::vector<unsigned char> bytes;
-    for (const NodePosition& node : nodes_) {
-      appendLittleEndian(bytes, finiteOrZero(node.x, replaced_));
-      appendLittleEndian(bytes, finiteOrZero(node.y, replaced_));
-    }
-    long triangles = 0;
-    for (const Element& element : elements_) {
-      if (!isDrawn(element, mesh.nodeCount)) continue;
-      for (std::int32_t node : element.nodes) appendLittleEndian(bytes, node);
-      ++triangles;
-    }
-    deflateBytes(bytes.data(), bytes.size(), Z_NO_FLUSH);
-    meshSteps_ += (meshSteps_.empty() ? "" : ",") + std::to_string(steps_);
-    meshTriangles_ += (meshTriangles_.empty() ? "" : ",") + std::to_string(triangles);
-  }
-  // The displacements as float bits, all dx and then all dy, each the difference from the one
-  // before with its sign folded into the lowest bit: neighbouring nodes move alike, so the
-  // differences are small, and their high bytes nearly all zero once split into byte planes.
-  std::uint32_t* const out = block_.data() + blockCount_ * values;
-  for (std::size_t c = 0; c < 2; ++c) {
-    std::uint32_t before = 0;
-    for (std::size_t i = 0; i < mesh.nodeCount; ++i) {
-      const float v = toFloat32(finiteOrZero(step.displacements[i][c], replaced_));
-      std::uint32_t bits = 0;
-      std::memcpy(&bits, &v, sizeof bits);
-      const std::uint32_t delta = bits - before;
-      out[c * mesh.nodeCount + i] = (delta << 1) ^ (0u - (delta >> 31));
-      before = bits;
-    }
-  }
-  for (std::size_t i = 0; i < mesh.nodeCount; ++i) {
-    float pair[2];
-    for (std::size_t c = 0; c < 2; ++c) {
-      pair[c] =
-          std::isfinite(step.displacements[i][c]) ? toFloat32(step.displacements[i][c]) : 0.0f;
-    }
-    const double magnitude = std::hypot(static_cast<double>(pair[0]), static_cast<double>(pair[1]));
-    if ((steps_ == 0 && i == 0) || magnitude < smallest_) smallest_ = magnitude;
-    if ((steps_ == 0 && i == 0) || magnitude > largest_) largest_ = magnitude;
-  }
-  if (++blockCount_ == blockSteps_) flushBlock();
-  std::string time;
-  appendNumber(time, finiteOrZero(step.time, replaced_));
-  times_ += (times_.empty() ? "" : ",") + time;
-  ++steps_;
-}
-
-// The block's values byte plane by byte plane, the dx of its steps and then their dy: the lowest
-// bytes of all the dx, then the next, and so on. Each plane of a component compresses best alone.
-void PageWriter::flushBlock() {
-  if (blockCount_ == 0) return;
-  const std::size_t n = nodeCount_, count = blockCount_ * n;  // values of one component
-  for (std::size_t c = 0; c < 2; ++c) {
-    for (std::size_t b = 0; b < 4; ++b) {
-      unsigned char* plane = planes_.data() + (4 * c + b) * count;
-      for (std::size_t s = 0; s < blockCount_; ++s) {
-        const std::uint32_t* values = block_.data() + (2 * s + c) * n;
-        for (std::size_t i = 0; i < n; ++i)
-          plane[s * n + i] = static_cast<unsigned char>(values[i] >> (8 * b));
-      }
-    }
-  }
-  deflateBytes(planes_.data(), 8 * count, Z_NO_FLUSH);
-  blocks_ += (blocks_.empty() ? "" : ",") + std::to_string(blockCount_);
-  blockCount_ = 0;
+  encoder_.add(step, chunks_);
+  steps_ = encoder_.steps();
+  replaced_ = encoder_.replaced();
+  if (chunks_.size() < WRITE_CHUNK) return;
+  text_.clear();
+  appendPageText(reinterpret_cast<const unsigned char*>(chunks_.data()), chunks_.size(), text_);
+  chunks_.clear();
+  write(text_);
 }
 
 void PageWriter::finish() {
-  flushBlock();
-  deflateBytes(nullptr, 0, Z_FINISH);
-  deflateEnd(&zlib_);
-  zlibOpen_ = false;
-  if (pendingCount_ > 0) {
-    const unsigned group = pending_[0] << 16 | (pendingCount_ > 1 ? pending_[1] << 8 : 0);
-    text_ += BASE64[(group >> 18) & 63];
-    text_ += BASE64[(group >> 12) & 63];
-    text_ += pendingCount_ > 1 ? BASE64[(group >> 6) & 63] : '=';
-    text_ += '=';
-  }
+  encoder_.flush(chunks_);
+  text_.clear();
+  appendPageText(reinterpret_cast<const unsigned char*>(chunks_.data()), chunks_.size(), text_);
+  chunks_.clear();
   write(text_);
-  std::string meta =
-      "{\"program\": " + jsonString(facts_.program) + ", \"title\": " + jsonString(facts_.title) +
-      ", \"profile\": {" + facts_.profile + "}, \"nodes\": " + std::to_string(nodeCount_) +
-      ", \"times\": [" + times_ + "], \"meshSteps\": [" + meshSteps_ + "], \"meshTriangles\": [" +
-      meshTriangles_ + "], \"blocks\": [" + blocks_ + "], \"magnitude\": [";
-  appendNumber(meta, smallest_);
-  meta += ", ";
-  appendNumber(meta, largest_);
-  meta += "]}";
-  write(fill(rest_, {{"@META@", meta}, {"@SCRIPT@", PLAYER_JS}}));
+  write(tail_);
   file_.close();
   temporary_.commit();
 }
+
+}  // namespace companion

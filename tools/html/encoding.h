@@ -1,0 +1,88 @@
+// The run's data as the player reads it, in the page and from the server alike: a sequence of
+// chunks, each one kind byte, its payload's size (32 bits, little-endian) and the payload deflated
+// by zlib. A mesh chunk ('M') holds the rest positions and the drawn triangles; every steps chunk
+// ('S') after it uses that mesh. A steps chunk holds its first step's index, its times and its
+// displacements, each the difference from its neighbouring node's, in byte planes.
+#pragma once
+
+#include <zlib.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "mesh_values.h"
+
+namespace companion {
+
+inline constexpr unsigned char MESH_CHUNK = 'M';
+inline constexpr unsigned char STEPS_CHUNK = 'S';
+
+// A zlib stream for whole buffers, deflated one after another, closed with its owner.
+class Deflater {
+ public:
+  Deflater();
+  ~Deflater();
+  Deflater(const Deflater&) = delete;
+  Deflater& operator=(const Deflater&) = delete;
+
+  // Appends the complete zlib stream of `size` bytes at `data` to `out`.
+  void deflateInto(const unsigned char* data, std::size_t size, std::string& out);
+
+ private:
+  z_stream zlib_{};
+};
+
+struct EncodingOptions {
+  // 0: every displacement exactly as the float the GPU draws. N (1 to 9): each block's values
+  // rounded to a multiple of the power of ten that keeps N significant digits of its largest.
+  int digits = 0;
+  // Nodes per grid row: the first node of a row is told from the one below it rather than from
+  // the last of the row before. 0 when the mesh is not a grid.
+  std::size_t row = 0;
+  // Steps that deflate takes together at most; 1 for a chunk as soon as a step comes.
+  std::size_t blockSteps = 128;
+};
+
+// The largest number of steps of `nodes` nodes that fit a block: deflate sees the block's byte
+// planes at once, so memory stays small for a large model.
+std::size_t stepsPerBlock(std::size_t nodes, std::size_t wanted);
+
+// Turns the steps of a run, in order, into chunks.
+class RunEncoder {
+ public:
+  explicit RunEncoder(EncodingOptions options);
+
+  // Appends to `out` the chunks this step completes: the open block when the mesh changes (then
+  // the new mesh) or when the block is full. The step joins the open block.
+  void add(const StepData& step, std::string& out);
+  // Appends the open block's chunk, if it holds a step.
+  void flush(std::string& out);
+
+  long steps() const { return steps_; }
+  long replaced() const { return replaced_; }  // values written as 0: not finite numbers
+
+ private:
+  void addMesh(const MeshView& mesh, std::string& out);
+  void chunk(unsigned char kind, const std::vector<unsigned char>& payload, std::string& out);
+
+  EncodingOptions options_;
+  Deflater deflater_;
+  std::vector<NodePosition> nodes_;  // the mesh last written
+  std::vector<Element> elements_;
+  std::size_t blockSteps_ = 1;          // the open block's capacity, in steps
+  std::vector<double> times_;           // the open block's steps
+  std::vector<double> values_;          // their displacements, step after step, (dx, dy) per node
+  std::vector<std::uint32_t> words_;    // reused: one block's values as integers, then residuals
+  std::vector<unsigned char> payload_;  // reused
+  long steps_ = 0;
+  long replaced_ = 0;
+};
+
+// Bytes as text in a page whose every byte is a character (windows-1252): the few bytes that an
+// HTML parser would change or end the data at (NUL, CR and "<") and the escape byte "=" itself are
+// written as "=" and the byte with bit 6 flipped. Appends to `out`.
+void appendPageText(const unsigned char* data, std::size_t size, std::string& out);
+
+}  // namespace companion

@@ -1,0 +1,1 @@
+// The live view: the run from the server that follows the solver.
