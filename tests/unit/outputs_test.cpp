@@ -1,8 +1,10 @@
 // What the companions write: the exact .msh and .vtu of a one-cell mesh, and outputs that appear
 // complete under their names or not at all.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <cmath>
+#include <csignal>
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
@@ -12,6 +14,7 @@
 
 #include "failure.h"
 #include "gmsh.h"
+#include "page.h"
 #include "paraview.h"
 #include "scratch.h"
 #include "temporary_output.h"
@@ -124,6 +127,27 @@ TEST(Outputs, AppearCompleteOrNotAtAll) {
   EXPECT_EQ(std::distance(fs::directory_iterator("."), fs::directory_iterator()), 3);
   EXPECT_THROW(companion::TemporaryOutput("nowhere/x.msh", companion::TemporaryOutput::Kind::File),
                companion::Failure);
+}
+
+// A page whose very first write fails (a file-size limit of one byte) is one message naming it,
+// leaves nothing behind, and keeps nothing of what it had opened (LeakSanitizer would say so).
+TEST(Outputs, APageWhoseFirstWriteFailsLeavesNothing) {
+  const ScratchDirectory dir;
+  rlimit before{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &before), 0);
+  const rlimit oneByte{1, before.rlim_max};
+  const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &oneByte), 0);
+  std::string message;
+  try {
+    companion::PageWriter page("run.html", {"a run", "meshplay-a", "\"NX\": 1", 0}, {});
+  } catch (const companion::Failure& failure) {
+    message = failure.what();
+  }
+  setrlimit(RLIMIT_FSIZE, &before);
+  std::signal(SIGXFSZ, previous);
+  EXPECT_EQ(message, "run.html: File too large");
+  EXPECT_EQ(std::distance(fs::directory_iterator("."), fs::directory_iterator()), 0);
 }
 
 }  // namespace
