@@ -46,7 +46,7 @@ double quantumOf(double largest, int digits) {
   return std::max(std::pow(10.0, exponent), std::numeric_limits<double>::min());
 }
 
-constexpr std::size_t BLOCK_BYTES = std::size_t{4} << 20;
+constexpr std::size_t BLOCK_BYTES = std::size_t{16} << 20;
 
 // Whether the step's tables are those of the mesh last written.
 bool sameMesh(const MeshView& mesh, const std::vector<NodePosition>& nodes,
