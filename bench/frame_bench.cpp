@@ -26,8 +26,9 @@
 #include "demo_data.h"
 #include "model/readers.h"
 #include "model/viewer_state.h"
+#include "viewer/drawing.h"
 #include "viewer/frame.h"
-#include "viewer/startup.h"
+#include "viewer/window.h"
 
 namespace {
 

@@ -17,7 +17,7 @@
 #include "progress.h"
 #include "run.h"
 #include "signals.h"
-#include "viewer/startup.h"
+#include "viewer/window.h"
 
 namespace {
 
@@ -125,7 +125,7 @@ void record(const Program& program, const std::string& output, const RecordOptio
 
 }  // namespace
 
-// The window keeps freed memory for reuse (viewer/startup.h), which also serves the PNG frames:
+// The window keeps freed memory for reuse (viewer/window.h), which also serves the PNG frames:
 // each gets a fresh zlib state of about 270 KB, whose pages are then the same every frame.
 int main(int argc, char** argv) {
   RecordOptions options;

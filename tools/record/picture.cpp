@@ -11,8 +11,8 @@
 #include "failure.h"
 #include "model/display_settings.h"
 #include "signals.h"
-#include "viewer/frame.h"
-#include "viewer/startup.h"
+#include "viewer/drawing.h"
+#include "viewer/window.h"
 
 namespace {
 
