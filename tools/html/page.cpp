@@ -1,30 +1,25 @@
 // The web page: the player's template filled in, the data deflated by zlib and written as base64
 // as the steps come, so that memory stays flat however long the run.
-#include "page.h"
+#include "html/page.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <limits>
-#include <system_error>
 #include <utility>
 
-#include "failure.h"
-#include "markup.h"
+#include "common/failure.h"
+#include "common/markup.h"
+#include "common/output_path.h"
 #include "player_assets.h"
+
+namespace companion {
 
 namespace {
 
 constexpr char BASE64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 constexpr std::size_t WRITE_CHUNK = 1 << 16;
-
-std::string refuseFolder(const std::string& path) {
-  std::error_code ec;
-  if (std::filesystem::is_directory(path, ec)) throw companion::Failure(path + ": is a folder");
-  return path;
-}
 
 // The template with each of its marks ("@TITLE@") replaced by its text; what is put in is never
 // searched for marks again, so that a title may hold anything.
@@ -155,22 +150,16 @@ void PageWriter::add(const StepData& step) {
   // The mesh, at the first step and wherever the node or element file changes the tables: the
   // rest positions in full precision, then the triangles the viewer draws. A block of values
   // ends before it, so that the page meets it at the step it belongs to.
-  const bool sameMesh =
-      steps_ > 0 && nodes_.size() == mesh.nodeCount &&
-      std::memcmp(nodes_.data(), mesh.nodes, mesh.nodeCount * sizeof(NodePosition)) == 0 &&
-      elements_.size() == mesh.elementCount &&
-      std::memcmp(elements_.data(), mesh.elements, mesh.elementCount * sizeof(Element)) == 0;
-  if (!sameMesh) {
+  if (!writtenMesh_.matches(mesh)) {
     flushBlock();
-    nodes_.assign(mesh.nodes, mesh.nodes + mesh.nodeCount);
-    elements_.assign(mesh.elements, mesh.elements + mesh.elementCount);
+    writtenMesh_.keep(mesh);
     std::vector<unsigned char> bytes;
-    for (const NodePosition& node : nodes_) {
+    for (const NodePosition& node : writtenMesh_.nodes()) {
       appendLittleEndian(bytes, finiteOrZero(node.x, replaced_));
       appendLittleEndian(bytes, finiteOrZero(node.y, replaced_));
     }
     long triangles = 0;
-    for (const Element& element : elements_) {
+    for (const Element& element : writtenMesh_.elements()) {
       if (!isDrawn(element, mesh.nodeCount)) continue;
       for (std::int32_t node : element.nodes) appendLittleEndian(bytes, node);
       ++triangles;
@@ -257,3 +246,5 @@ void PageWriter::finish() {
   file_.close();
   temporary_.commit();
 }
+
+}  // namespace companion

@@ -8,9 +8,11 @@
 
 #include <zlib.h>
 
-#include "output_file.h"
-#include "step_writer.h"
-#include "temporary_output.h"
+#include "common/output_file.h"
+#include "common/step_writer.h"
+#include "common/temporary_output.h"
+
+namespace companion {
 
 // What the page says of the program and its model, as JSON members ("\"NX\": 10, ..."): the
 // player draws with the viewer's constants.
@@ -52,8 +54,7 @@ class PageWriter : public StepWriter {
   long long bytes_ = 0;
 
   std::size_t nodeCount_ = 0;
-  std::vector<NodePosition> nodes_;  // the mesh last written
-  std::vector<Element> elements_;
+  KeptMesh writtenMesh_;               // the mesh last written
   std::size_t blockSteps_ = 1;         // steps whose values deflate takes together
   std::vector<std::uint32_t> block_;   // their values, encoded, step after step
   std::size_t blockCount_ = 0;         // steps in block_
@@ -61,3 +62,5 @@ class PageWriter : public StepWriter {
   std::string times_, meshSteps_, meshTriangles_, blocks_;  // JSON arrays without brackets
   double smallest_ = 0.0, largest_ = 0.0;                   // displacement magnitudes of the run
 };
+
+}  // namespace companion
