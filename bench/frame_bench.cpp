@@ -23,11 +23,13 @@
 #include <string>
 #include <vector>
 
-#include "demo_data.h"
+#include "common/failure.h"
+#include "demodata/demo_data.h"
 #include "model/readers.h"
 #include "model/viewer_state.h"
+#include "viewer/drawing.h"
 #include "viewer/frame.h"
-#include "viewer/startup.h"
+#include "viewer/window.h"
 
 namespace {
 
@@ -57,9 +59,11 @@ int main(int argc, char** argv) {
   }
 
   char folder[] = "/tmp/meshplay-frame-bench-XXXXXX";
-  std::string error;
-  if (::mkdtemp(folder) == nullptr || !demo::writeDemoData(folder, error)) {
-    std::fprintf(stderr, "cannot write the demo: %s\n", error.c_str());
+  if (::mkdtemp(folder) == nullptr) return 1;
+  try {
+    companion::demo::writeDemoData(folder);
+  } catch (const companion::Failure& failure) {
+    std::fprintf(stderr, "cannot write the demo: %s\n", failure.what());
     return 1;
   }
   if (::chdir(folder) != 0) return 1;

@@ -29,6 +29,7 @@
 #include "reference_scanner.h"
 #include "model/replay.h"
 #include "model/scanner.h"
+#include "viewer/drawing.h"
 #include "viewer/frame.h"
 #include "viewer/input.h"
 

@@ -1,23 +1,9 @@
-// Start-up, window and projection.
+// Start-up of the viewer: its files, its console prompt, its window and its callbacks.
 #pragma once
 
-// The window's width and height in pixels when it opens.
-inline constexpr int WINDOW_SIZE = 300;
-
-// Initialises GLUT with the command line, opens the double-buffered RGB window of WINDOW_SIZE at
-// (200, 50) titled argv[0], and sets the projection and the clear colour. Freed memory is kept
-// for reuse from then on, so that the GL driver's buffers do not fault in afresh every few frames.
-void openWindow(int argc, char** argv);
-
-// All of start-up: the input files, the console prompt and the wait for Enter, the window, and the
-// callbacks. Playback starts stopped.
+// All of start-up: the input files, the console prompt and the wait for Enter, the window
+// (viewer/window.h), and the callbacks. Playback starts stopped.
 void startViewer(int argc, char** argv);
 
 // startViewer, then the GLUT main loop, which does not come back.
 int runViewer(int argc, char** argv);
-
-// Reshape callback: one drawing unit is 100 pixels on both axes, the origin at the window centre.
-void setProjection(int width, int height);
-
-// GL state set once after the window exists: the white clear colour.
-void initView();

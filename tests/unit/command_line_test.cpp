@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "command_line.h"
-#include "failure.h"
+#include "common/command_line.h"
+#include "common/failure.h"
 
 namespace {
 

@@ -4,7 +4,8 @@
 
 #include <cmath>
 
-#include "demo_data.h"
+#include "common/failure.h"
+#include "demodata/demo_data.h"
 #include "model/readers.h"
 #include "model/replay.h"
 #include "viewer_fixture.h"
@@ -14,8 +15,7 @@ namespace {
 using DemoDataTest = ViewerTest;
 
 TEST_F(DemoDataTest, PlaysToTheEndTimeSwayingVisiblyInsideTheWindow) {
-  std::string error;
-  ASSERT_TRUE(demo::writeDemoData(dir.path(), error)) << error;
+  ASSERT_NO_THROW(companion::demo::writeDemoData(dir.path()));
   InputStream results;
   ASSERT_TRUE(openStream(results, "result.dat"));
   ASSERT_TRUE(openStream(state.nodeStream, "geodata.dat"));
@@ -38,8 +38,12 @@ TEST_F(DemoDataTest, PlaysToTheEndTimeSwayingVisiblyInsideTheWindow) {
   EXPECT_EQ(ends, 1);
   EXPECT_TRUE(runHasEnded(r.time(), true, false)) << "the last record ends the run";
   EXPECT_GT(sway, 5.0);
-  EXPECT_FALSE(demo::writeDemoData("/nonexistent/folder", error));
-  EXPECT_NE(error.find("/nonexistent/folder/geodata.dat"), std::string::npos) << error;
+  try {
+    companion::demo::writeDemoData("/nonexistent/folder");
+    ADD_FAILURE() << "a folder that is not there was written into";
+  } catch (const companion::Failure& failure) {
+    EXPECT_STREQ(failure.what(), "/nonexistent/folder/geodata.dat: No such file or directory");
+  }
 }
 
 }  // namespace

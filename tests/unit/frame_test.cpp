@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "model/replay.h"
+#include "viewer/drawing.h"
 #include "viewer/frame.h"
 #include "viewer/input.h"
 #include "viewer_fixture.h"

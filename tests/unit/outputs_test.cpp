@@ -12,16 +12,18 @@
 #include <string>
 #include <vector>
 
-#include "failure.h"
-#include "gmsh.h"
-#include "page.h"
-#include "paraview.h"
+#include "common/failure.h"
+#include "common/temporary_output.h"
+#include "export/gmsh.h"
+#include "export/paraview.h"
+#include "html/page.h"
 #include "scratch.h"
-#include "temporary_output.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using companion::GmshWriter;
+using companion::ParaViewWriter;
 
 // One square cell split into two triangles, and a third naming a node that is not there, which
 // the viewer does not draw.

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "failure.h"
-#include "frames.h"
+#include "common/failure.h"
+#include "record/frames.h"
 
 namespace {
 
@@ -56,7 +56,7 @@ TEST(FrameSchedule, FramesPerRecordInModelTimeOrEveryNth) {
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.why);
-    FrameSchedule s;
+    companion::FrameSchedule s;
     s.fps = row.fps;
     s.speed = row.speed;
     s.every = row.every;

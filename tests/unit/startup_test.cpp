@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "viewer/startup.h"
+#include "viewer/window.h"
 #include "viewer_fixture.h"
 
 namespace {

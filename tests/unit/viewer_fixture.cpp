@@ -3,14 +3,13 @@
 
 #include <cstdio>
 
-#include "demo_data.h"
+#include "demodata/demo_data.h"
 #include "model/replay.h"
 #include "viewer/frame.h"
 
 void ViewerTest::SetUp() {
   resetViewer();
-  std::string error;
-  ASSERT_TRUE(demo::writeGrid(dir.path(), error)) << error;
+  ASSERT_NO_THROW(companion::demo::writeGrid(dir.path()));
 }
 
 void ViewerTest::start(const std::string& results) {

@@ -1,5 +1,5 @@
 // Child processes started with posix_spawn, ended and reaped by their owner.
-#include "child_process.h"
+#include "common/child_process.h"
 
 #include <fcntl.h>
 #include <spawn.h>
@@ -11,9 +11,9 @@
 #include <cstring>
 #include <thread>
 
-#include "failure.h"
-#include "signals.h"
-#include "unique_fd.h"
+#include "common/failure.h"
+#include "common/signals.h"
+#include "common/unique_fd.h"
 
 extern char** environ;
 

@@ -1,5 +1,5 @@
 // The companions' command line on getopt_long.
-#include "command_line.h"
+#include "common/command_line.h"
 
 #include <getopt.h>
 
@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "failure.h"
+#include "common/failure.h"
 
 namespace companion {
 

@@ -1,5 +1,5 @@
 // The pieces of failure messages.
-#include "failure.h"
+#include "common/failure.h"
 
 #include <cstdio>
 #include <cstring>

@@ -5,15 +5,44 @@
 #include <charconv>
 #include <cmath>
 #include <cstddef>
+#include <cstring>
 #include <string>
+#include <vector>
 
 #include "model/mesh.h"
+
+namespace companion {
 
 // One time step as the viewer holds it: the record's time and displacements, and the tables.
 struct StepData {
   double time = 0.0;
   const double (*displacements)[2] = nullptr;  // [i]: the displacement (dx, dy) of node i
   MeshView mesh;
+};
+
+// A copy of a step's tables, to tell whether a later step's are the same: a node or element file
+// of several blocks changes them during a run, which each writer notices to write the new mesh or
+// to report that it keeps the first.
+class KeptMesh {
+ public:
+  // Whether `mesh` holds what was kept, byte for byte; false while nothing is kept.
+  bool matches(const MeshView& mesh) const {
+    return kept_ && nodes_.size() == mesh.nodeCount && elements_.size() == mesh.elementCount &&
+           std::memcmp(nodes_.data(), mesh.nodes, mesh.nodeCount * sizeof(NodePosition)) == 0 &&
+           std::memcmp(elements_.data(), mesh.elements, mesh.elementCount * sizeof(Element)) == 0;
+  }
+  void keep(const MeshView& mesh) {
+    nodes_.assign(mesh.nodes, mesh.nodes + mesh.nodeCount);
+    elements_.assign(mesh.elements, mesh.elements + mesh.elementCount);
+    kept_ = true;
+  }
+  const std::vector<NodePosition>& nodes() const { return nodes_; }
+  const std::vector<Element>& elements() const { return elements_; }
+
+ private:
+  bool kept_ = false;
+  std::vector<NodePosition> nodes_;
+  std::vector<Element> elements_;
 };
 
 // The triangles of the mesh that the viewer draws: the others name no node, and are left out.
@@ -66,3 +95,5 @@ inline void appendNumber(std::string& out, long v) {
   const std::to_chars_result r = std::to_chars(text, text + sizeof text, v);
   out.append(text, r.ptr);
 }
+
+}  // namespace companion

@@ -1,13 +1,13 @@
 // Output files.
-#include "output_file.h"
+#include "common/output_file.h"
 
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
 
-#include "failure.h"
-#include "signals.h"
+#include "common/failure.h"
+#include "common/signals.h"
 
 namespace companion {
 

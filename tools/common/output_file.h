@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <string>
 
-#include "unique_fd.h"
+#include "common/unique_fd.h"
 
 namespace companion {
 

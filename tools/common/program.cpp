@@ -1,13 +1,13 @@
 // The companions' main frame.
-#include "program.h"
+#include "common/program.h"
 
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <new>
 
-#include "failure.h"
-#include "signals.h"
+#include "common/failure.h"
+#include "common/signals.h"
 
 namespace companion {
 

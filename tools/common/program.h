@@ -5,7 +5,7 @@
 #include <functional>
 #include <string>
 
-#include "command_line.h"
+#include "common/command_line.h"
 
 namespace companion {
 

@@ -1,5 +1,5 @@
 // The progress line.
-#include "progress.h"
+#include "common/progress.h"
 
 #include <unistd.h>
 

@@ -1,5 +1,5 @@
 // The signal watch: a thread that waits for the stop signals and wakes the main thread.
-#include "signals.h"
+#include "common/signals.h"
 
 #include <pthread.h>
 #include <signal.h>
@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <ctime>
 
-#include "failure.h"
+#include "common/failure.h"
 
 namespace companion {
 

@@ -3,7 +3,9 @@
 // steps in order; it is finished once.
 #pragma once
 
-#include "mesh_values.h"
+#include "common/mesh_values.h"
+
+namespace companion {
 
 class StepWriter {
  public:
@@ -23,3 +25,5 @@ class StepWriter {
   long steps_ = 0;
   long replaced_ = 0;
 };
+
+}  // namespace companion

@@ -1,5 +1,5 @@
 // Temporary outputs: created beside their final names, renamed into place or removed.
-#include "temporary_output.h"
+#include "common/temporary_output.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -11,8 +11,8 @@
 #include <filesystem>
 #include <system_error>
 
-#include "failure.h"
-#include "signals.h"
+#include "common/failure.h"
+#include "common/signals.h"
 
 namespace companion {
 

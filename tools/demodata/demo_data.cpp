@@ -1,12 +1,15 @@
 // The demo model's motion and the writers of its three files.
-#include "demo_data.h"
+#include "demodata/demo_data.h"
 
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 
-namespace demo {
+#include "common/failure.h"
+
+namespace companion::demo {
 
 namespace {
 
@@ -101,6 +104,9 @@ void nodeVector(int i, double base, double mode, double& x, double& y) {
   y = -ROCKING * (restX(i) - CENTRE_X) / HEIGHT * sway;
 }
 
+namespace {
+
+// The three files, written to open streams. Each returns false if a write failed.
 bool writeNodes(std::FILE* f) {
   for (int i = 0; i < NODE_COUNT; ++i) {
     std::fprintf(f, "%d %.6e %.6e\n", i, clean(restX(i)), clean(restY(i)));
@@ -162,33 +168,26 @@ bool writeResults(std::FILE* f) {
   return true;
 }
 
-namespace {
-
-bool writeFile(const std::string& folder, const char* name, bool (*write)(std::FILE*),
-               std::string& error) {
+void writeFile(const std::string& folder, const char* name, bool (*write)(std::FILE*)) {
   const std::string path = folder + "/" + name;
   std::unique_ptr<std::FILE, FileCloser> f(std::fopen(path.c_str(), "w"));
-  if (!f) {
-    error = path + ": " + std::strerror(errno);
-    return false;
-  }
+  if (!f) throw systemFailure(path, errno);
   const bool written = write(f.get());
   if (!written || std::fclose(f.release()) != 0) {
-    error = path + ": write failed: " + std::strerror(errno);
-    return false;
+    throw Failure(path + ": write failed: " + std::strerror(errno));
   }
-  return true;
 }
 
 }  // namespace
 
-bool writeGrid(const std::string& folder, std::string& error) {
-  return writeFile(folder, "geodata.dat", writeNodes, error) &&
-         writeFile(folder, "tridata.dat", writeElements, error);
+void writeGrid(const std::string& folder) {
+  writeFile(folder, "geodata.dat", writeNodes);
+  writeFile(folder, "tridata.dat", writeElements);
 }
 
-bool writeDemoData(const std::string& folder, std::string& error) {
-  return writeGrid(folder, error) && writeFile(folder, "result.dat", writeResults, error);
+void writeDemoData(const std::string& folder) {
+  writeGrid(folder);
+  writeFile(folder, "result.dat", writeResults);
 }
 
-}  // namespace demo
+}  // namespace companion::demo

@@ -6,12 +6,11 @@
 // answers in its first shear mode, integrated in time, with a little rocking.
 #pragma once
 
-#include <cstdio>
 #include <string>
 
 #include "model/profile.h"
 
-namespace demo {
+namespace companion::demo {
 
 // One record every 0.01 s from 0 up to and including T_END: the record at T_END is the only one
 // whose time lies in [T_END, T_END + 1), and it ends the run.
@@ -86,18 +85,13 @@ class Response {
 // acceleration when given the matching derivatives.
 void nodeVector(int i, double base, double mode, double& x, double& y);
 
-// The three files, written to open streams. Each returns false if a write failed.
-bool writeNodes(std::FILE* f);
-bool writeElements(std::FILE* f);
-bool writeResults(std::FILE* f);
-
 // Writes the rest grid's "geodata.dat" and "tridata.dat" into `folder`, which must exist: the one
-// writer of the grid for every program, test and benchmark that needs its files. On failure
-// returns false and puts the reason into `error`.
-bool writeGrid(const std::string& folder, std::string& error);
+// writer of the grid for every program, test and benchmark that needs its files. Throws Failure
+// (common/failure.h) naming the file that could not be written, and why.
+void writeGrid(const std::string& folder);
 
-// Writes "geodata.dat", "tridata.dat" and "result.dat" into `folder`, which must exist. On failure
-// returns false and puts the reason into `error`.
-bool writeDemoData(const std::string& folder, std::string& error);
+// Writes "geodata.dat", "tridata.dat" and "result.dat" into `folder`, which must exist. Throws as
+// writeGrid does.
+void writeDemoData(const std::string& folder);
 
-}  // namespace demo
+}  // namespace companion::demo

@@ -5,9 +5,9 @@
 #include <string>
 #include <system_error>
 
-#include "demo_data.h"
-#include "failure.h"
-#include "program.h"
+#include "common/failure.h"
+#include "common/program.h"
+#include "demodata/demo_data.h"
 
 namespace {
 
@@ -27,8 +27,7 @@ void writeDemo(const Program& program, const std::string& operand) {
   std::error_code ec;
   std::filesystem::create_directories(folder, ec);
   if (ec) throw Failure(folder + ": " + ec.message());
-  std::string error;
-  if (!demo::writeDemoData(folder, error)) throw Failure(error);
+  demo::writeDemoData(folder);
   std::printf("%s: wrote %d nodes, %d triangles and %d records (t = 0 ... %d s) into %s\n",
               program.name.c_str(), NODE_COUNT, ELEMENT_COUNT, demo::RECORD_COUNT, T_END,
               folder.c_str());

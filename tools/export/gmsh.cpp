@@ -1,21 +1,14 @@
 // The Gmsh export in MSH 2.2 ASCII, written section by section: each section's text is built in
 // one reused buffer, numbers by std::to_chars in their shortest exact form, and written at once.
-#include "gmsh.h"
+#include "export/gmsh.h"
 
-#include <cstring>
-#include <filesystem>
+#include "common/output_path.h"
 
-#include "failure.h"
+namespace companion {
 
 namespace {
 
 constexpr long MSH_TRIANGLE = 2;
-
-std::string refuseFolder(const std::string& path) {
-  std::error_code ec;
-  if (std::filesystem::is_directory(path, ec)) throw companion::Failure(path + ": is a folder");
-  return path;
-}
 
 // Node i of the tables is node i + 1 in the file: MSH numbers nodes from 1.
 void appendNodes(std::string& out, const MeshView& mesh, long& replaced) {
@@ -67,28 +60,20 @@ void appendNodeData(std::string& out, const StepData& step, long number, long& r
   out += "$EndNodeData\n";
 }
 
-template <class T>
-bool sameAs(const std::vector<T>& kept, const T* now, std::size_t count) {
-  return kept.size() == count && std::memcmp(kept.data(), now, count * sizeof(T)) == 0;
-}
-
 }  // namespace
 
 GmshWriter::GmshWriter(const std::string& path)
-    : temporary_(refuseFolder(path), companion::TemporaryOutput::Kind::File),
-      file_(temporary_.path(), path) {}
+    : temporary_(refuseFolder(path), TemporaryOutput::Kind::File), file_(temporary_.path(), path) {}
 
 void GmshWriter::add(const StepData& step) {
   const MeshView& mesh = step.mesh;
   block_.clear();
   if (steps_ == 0) {
-    nodes_.assign(mesh.nodes, mesh.nodes + mesh.nodeCount);
-    elements_.assign(mesh.elements, mesh.elements + mesh.elementCount);
+    firstMesh_.keep(mesh);
     block_ += "$MeshFormat\n2.2 0 8\n$EndMeshFormat\n";
     appendNodes(block_, mesh, replaced_);
     appendElements(block_, mesh);
-  } else if (!sameAs(nodes_, mesh.nodes, mesh.nodeCount) ||
-             !sameAs(elements_, mesh.elements, mesh.elementCount)) {
+  } else if (!firstMesh_.matches(mesh)) {
     meshChanged_ = true;
   }
   appendNodeData(block_, step, steps_, replaced_);
@@ -100,3 +85,5 @@ void GmshWriter::finish() {
   file_.close();
   temporary_.commit();
 }
+
+}  // namespace companion

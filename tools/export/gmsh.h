@@ -3,11 +3,12 @@
 #pragma once
 
 #include <string>
-#include <vector>
 
-#include "output_file.h"
-#include "step_writer.h"
-#include "temporary_output.h"
+#include "common/output_file.h"
+#include "common/step_writer.h"
+#include "common/temporary_output.h"
+
+namespace companion {
 
 class GmshWriter : public StepWriter {
  public:
@@ -23,10 +24,11 @@ class GmshWriter : public StepWriter {
   bool meshChanged() const { return meshChanged_; }
 
  private:
-  companion::TemporaryOutput temporary_;
-  companion::OutputFile file_;
+  TemporaryOutput temporary_;
+  OutputFile file_;
   std::string block_;  // one section of text, built whole and written at once; reused
-  std::vector<NodePosition> nodes_;
-  std::vector<Element> elements_;
+  KeptMesh firstMesh_;
   bool meshChanged_ = false;
 };
+
+}  // namespace companion

@@ -2,18 +2,16 @@
 // replays it, written for ParaView (.pvd and .vtu files) or Gmsh (.msh). No window: the records go
 // through the viewer's own replay step, so the run ends where the viewer's ends and the mesh is the
 // one the viewer holds at each record.
-#include <algorithm>
-#include <cctype>
-#include <filesystem>
 #include <memory>
 #include <string>
 
-#include "failure.h"
-#include "gmsh.h"
-#include "paraview.h"
-#include "program.h"
-#include "progress.h"
-#include "run.h"
+#include "common/failure.h"
+#include "common/output_path.h"
+#include "common/program.h"
+#include "common/progress.h"
+#include "export/gmsh.h"
+#include "export/paraview.h"
+#include "run/run.h"
 
 namespace {
 
@@ -35,13 +33,6 @@ CommandLine commandLine(ExportOptions& o) {
       "Values that are not finite numbers are written as 0, with a warning. See "
       "man " MESHPLAY_VIEWER "-export.",
       cutOptions(o.every, o.range)};
-}
-
-std::string lowerExtension(const std::string& path) {
-  std::string ext = std::filesystem::path(path).extension().string();
-  std::transform(ext.begin(), ext.end(), ext.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return ext;
 }
 
 std::unique_ptr<StepWriter> openWriter(const std::string& output) {

@@ -1,6 +1,6 @@
 // The ParaView export: a .pvd collection and one .vtu file per time step, in VTK's XML format
 // with the arrays appended raw (binary), which is small and quick to write and to read.
-#include "paraview.h"
+#include "export/paraview.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -8,8 +8,11 @@
 #include <filesystem>
 #include <system_error>
 
-#include "failure.h"
-#include "markup.h"
+#include "common/failure.h"
+#include "common/markup.h"
+#include "common/output_path.h"
+
+namespace companion {
 
 namespace {
 
@@ -82,23 +85,18 @@ void appendVtuHeader(std::string& xml, std::size_t points, std::size_t cells) {
 }
 
 std::string refuseFolders(const std::string& pvdPath, const fs::path& folder) {
+  refuseFolder(pvdPath);
   std::error_code ec;
-  if (fs::is_directory(pvdPath, ec)) throw companion::Failure(pvdPath + ": is a folder");
   const fs::file_status status = fs::symlink_status(folder, ec);
   if (fs::exists(status) && !fs::is_directory(status)) {
-    throw companion::Failure(folder.string() + ": exists already and is not a folder; remove it " +
-                             "or choose another name");
+    throw Failure(folder.string() + ": exists already and is not a folder; remove it or choose " +
+                  "another name");
   }
   if (fs::is_directory(status) && !fs::is_empty(folder, ec)) {
-    throw companion::Failure(folder.string() + ": exists already and is not empty; remove it or " +
-                             "choose another name, so that no earlier .vtu files mix with these");
+    throw Failure(folder.string() + ": exists already and is not empty; remove it or choose " +
+                  "another name, so that no earlier .vtu files mix with these");
   }
   return folder.string();
-}
-
-template <class T>
-bool sameAs(const std::vector<T>& kept, const T* now, std::size_t count) {
-  return kept.size() == count && std::memcmp(kept.data(), now, count * sizeof(T)) == 0;
 }
 
 }  // namespace
@@ -106,11 +104,10 @@ bool sameAs(const std::vector<T>& kept, const T* now, std::size_t count) {
 ParaViewWriter::ParaViewWriter(const std::string& pvdPath)
     : folderName_(fs::path(pvdPath).stem().string()) {
   const fs::path folder = fs::path(pvdPath).parent_path() / folderName_;
-  folder_ = std::make_unique<companion::TemporaryOutput>(refuseFolders(pvdPath, folder),
-                                                         companion::TemporaryOutput::Kind::Folder);
-  pvd_ =
-      std::make_unique<companion::TemporaryOutput>(pvdPath, companion::TemporaryOutput::Kind::File);
-  collection_ = std::make_unique<companion::OutputFile>(pvd_->path(), pvdPath);
+  folder_ = std::make_unique<TemporaryOutput>(refuseFolders(pvdPath, folder),
+                                              TemporaryOutput::Kind::Folder);
+  pvd_ = std::make_unique<TemporaryOutput>(pvdPath, TemporaryOutput::Kind::File);
+  collection_ = std::make_unique<OutputFile>(pvd_->path(), pvdPath);
   collection_->write(std::string("<?xml version=\"1.0\"?>\n<VTKFile type=\"Collection\" ") +
                      "version=\"1.0\" byte_order=\"" + RAW_BYTE_ORDER +
                      "\" header_type=\"UInt64\">\n  <Collection>\n");
@@ -121,21 +118,20 @@ ParaViewWriter::ParaViewWriter(const std::string& pvdPath)
 // tables change, which in the common case is never after the first step.
 void ParaViewWriter::buildMesh(const MeshView& mesh) {
   const std::size_t cells = drawnCount(mesh);
-  nodes_.assign(mesh.nodes, mesh.nodes + mesh.nodeCount);
-  elements_.assign(mesh.elements, mesh.elements + mesh.elementCount);
+  lastMesh_.keep(mesh);
   meshReplaced_ = 0;
   head_.clear();
   appendVtuHeader(head_, mesh.nodeCount, cells);
 
   mesh_.clear();
   appendRaw(mesh_, BlockSize{mesh.nodeCount} * 3 * sizeof(double));
-  for (const NodePosition& node : nodes_) {
+  for (const NodePosition& node : lastMesh_.nodes()) {
     appendRaw(mesh_, finiteOrZero(node.x, meshReplaced_));
     appendRaw(mesh_, finiteOrZero(node.y, meshReplaced_));
     appendRaw(mesh_, 0.0);
   }
   appendRaw(mesh_, static_cast<BlockSize>(cells) * 3 * sizeof(std::int32_t));
-  for (const Element& element : elements_) {
+  for (const Element& element : lastMesh_.elements()) {
     if (!isDrawn(element, mesh.nodeCount)) continue;
     for (std::int32_t node : element.nodes) appendRaw(mesh_, node);
   }
@@ -151,10 +147,7 @@ void ParaViewWriter::buildMesh(const MeshView& mesh) {
 
 void ParaViewWriter::add(const StepData& step) {
   const MeshView& mesh = step.mesh;
-  if (steps_ == 0 || !sameAs(nodes_, mesh.nodes, mesh.nodeCount) ||
-      !sameAs(elements_, mesh.elements, mesh.elementCount)) {
-    buildMesh(mesh);
-  }
+  if (!lastMesh_.matches(mesh)) buildMesh(mesh);
   // The displacement of every node as a 3-vector (z = 0), which "Warp By Vector" adds to the
   // points, between the head and the mesh.
   vectors_.resize(3 * mesh.nodeCount);
@@ -171,15 +164,14 @@ void ParaViewWriter::add(const StepData& step) {
   replaced_ += meshReplaced_;  // the points are written again in every file
 
   const std::string name = vtuName(folderName_, steps_);
-  companion::OutputFile vtu((fs::path(folder_->path()) / name).string(),
-                            (fs::path(folder_->finalPath()) / name).string());
+  OutputFile vtu((fs::path(folder_->path()) / name).string(),
+                 (fs::path(folder_->finalPath()) / name).string());
   vtu.write(block_);
   vtu.close();
 
   std::string entry = "    <DataSet timestep=\"";
   appendNumber(entry, finiteOrZero(step.time, replaced_));
-  entry += "\" group=\"\" part=\"0\" file=\"" + companion::escapeMarkup(folderName_ + "/" + name) +
-           "\"/>\n";
+  entry += "\" group=\"\" part=\"0\" file=\"" + escapeMarkup(folderName_ + "/" + name) + "\"/>\n";
   collection_->write(entry);
   ++steps_;
 }
@@ -188,5 +180,7 @@ void ParaViewWriter::finish() {
   collection_->write("  </Collection>\n</VTKFile>\n");
   collection_->close();
   // The folder first: a .pvd that is there always finds its files.
-  companion::commitBoth(*folder_, *pvd_);
+  commitBoth(*folder_, *pvd_);
 }
+
+}  // namespace companion

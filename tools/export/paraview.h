@@ -6,9 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "output_file.h"
-#include "step_writer.h"
-#include "temporary_output.h"
+#include "common/output_file.h"
+#include "common/step_writer.h"
+#include "common/temporary_output.h"
+
+namespace companion {
 
 class ParaViewWriter : public StepWriter {
  public:
@@ -27,13 +29,12 @@ class ParaViewWriter : public StepWriter {
 
  private:
   std::string folderName_;  // NAME: the .vtu files' folder and file names start with it
-  std::unique_ptr<companion::TemporaryOutput> folder_;
-  std::unique_ptr<companion::TemporaryOutput> pvd_;
-  std::unique_ptr<companion::OutputFile> collection_;
+  std::unique_ptr<TemporaryOutput> folder_;
+  std::unique_ptr<TemporaryOutput> pvd_;
+  std::unique_ptr<OutputFile> collection_;
   // The tables of the last step, and what of a .vtu depends on them alone: its XML head and its
   // appended points and cells, with the count of values in them written as 0.
-  std::vector<NodePosition> nodes_;
-  std::vector<Element> elements_;
+  KeptMesh lastMesh_;
   std::string head_;
   std::string mesh_;
   long meshReplaced_ = 0;
@@ -42,3 +43,5 @@ class ParaViewWriter : public StepWriter {
 
   void buildMesh(const MeshView& mesh);
 };
+
+}  // namespace companion

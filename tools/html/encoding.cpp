@@ -1,13 +1,13 @@
 // The chunks of a run's data: meshes and blocks of steps, predicted, split into byte planes and
 // deflated.
-#include "encoding.h"
+#include "html/encoding.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
 
-#include "failure.h"
+#include "common/failure.h"
 
 namespace companion {
 
@@ -47,14 +47,6 @@ double quantumOf(double largest, int digits) {
 }
 
 constexpr std::size_t BLOCK_BYTES = std::size_t{16} << 20;
-
-// Whether the step's tables are those of the mesh last written.
-bool sameMesh(const MeshView& mesh, const std::vector<NodePosition>& nodes,
-              const std::vector<Element>& elements) {
-  return nodes.size() == mesh.nodeCount && elements.size() == mesh.elementCount &&
-         std::memcmp(nodes.data(), mesh.nodes, mesh.nodeCount * sizeof(NodePosition)) == 0 &&
-         std::memcmp(elements.data(), mesh.elements, mesh.elementCount * sizeof(Element)) == 0;
-}
 
 }  // namespace
 
@@ -98,16 +90,15 @@ void RunEncoder::chunk(unsigned char kind, const std::vector<unsigned char>& pay
 
 // The rest positions in full precision, then the triangles the viewer draws.
 void RunEncoder::addMesh(const MeshView& mesh, std::string& out) {
-  nodes_.assign(mesh.nodes, mesh.nodes + mesh.nodeCount);
-  elements_.assign(mesh.elements, mesh.elements + mesh.elementCount);
+  written_.keep(mesh);
   payload_.clear();
   put(payload_, static_cast<std::uint32_t>(mesh.nodeCount));
   put(payload_, static_cast<std::uint32_t>(drawnCount(mesh)));
-  for (const NodePosition& node : nodes_) {
+  for (const NodePosition& node : written_.nodes()) {
     put(payload_, finiteOrZero(node.x, replaced_));
     put(payload_, finiteOrZero(node.y, replaced_));
   }
-  for (const Element& element : elements_) {
+  for (const Element& element : written_.elements()) {
     if (!isDrawn(element, mesh.nodeCount)) continue;
     for (std::int32_t node : element.nodes) put(payload_, node);
   }
@@ -117,7 +108,7 @@ void RunEncoder::addMesh(const MeshView& mesh, std::string& out) {
 
 void RunEncoder::add(const StepData& step, std::string& out) {
   const MeshView& mesh = step.mesh;
-  if (steps_ == 0 || !sameMesh(mesh, nodes_, elements_)) {
+  if (!written_.matches(mesh)) {
     flush(out);  // the block ends where its mesh does: the player meets the new one in time
     addMesh(mesh, out);
   }
@@ -140,7 +131,7 @@ void RunEncoder::add(const StepData& step, std::string& out) {
 void RunEncoder::flush(std::string& out) {
   const std::size_t count = times_.size();
   if (count == 0) return;
-  const std::size_t nodes = nodes_.size();
+  const std::size_t nodes = written_.nodes().size();
   const std::size_t row = options_.row;
   double quantum = 0.0;
   if (options_.digits > 0) {

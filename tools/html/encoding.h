@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "mesh_values.h"
+#include "common/mesh_values.h"
 
 namespace companion {
 
@@ -71,8 +71,7 @@ class RunEncoder {
 
   EncodingOptions options_;
   Deflater deflater_;
-  std::vector<NodePosition> nodes_;  // the mesh last written
-  std::vector<Element> elements_;
+  KeptMesh written_;                    // the mesh last written
   std::size_t blockSteps_ = 1;          // the open block's capacity, in steps
   std::vector<double> times_;           // the open block's steps
   std::vector<double> values_;          // their displacements, step after step, (dx, dy) per node

@@ -3,13 +3,14 @@
 #include <filesystem>
 #include <string>
 
-#include "failure.h"
+#include "common/failure.h"
+#include "common/output_path.h"
+#include "common/program.h"
+#include "common/progress.h"
+#include "html/page.h"
 #include "model/display_settings.h"
 #include "model/profile.h"
-#include "page.h"
-#include "program.h"
-#include "progress.h"
-#include "run.h"
+#include "run/run.h"
 
 namespace {
 
@@ -64,12 +65,6 @@ std::string profileFacts() {
     appendNumber(json, value);
   }
   return json;
-}
-
-std::string lowerExtension(const std::string& path) {
-  std::string ext = std::filesystem::path(path).extension().string();
-  for (char& c : ext) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-  return ext;
 }
 
 void writePage(const Program& program, const std::string& output, const HtmlOptions& o) {

@@ -1,15 +1,14 @@
 // The web page: the player's template filled in, the run's chunks written into it as text as the
 // steps come, so that memory stays flat however long the run.
-#include "page.h"
+#include "html/page.h"
 
 #include <cstdio>
-#include <filesystem>
-#include <system_error>
 #include <utility>
 #include <vector>
 
-#include "failure.h"
-#include "markup.h"
+#include "common/failure.h"
+#include "common/markup.h"
+#include "common/output_path.h"
 #include "player_assets.h"
 
 namespace companion {
@@ -17,12 +16,6 @@ namespace companion {
 namespace {
 
 constexpr std::size_t WRITE_CHUNK = 1 << 16;
-
-std::string refuseFolder(const std::string& path) {
-  std::error_code ec;
-  if (std::filesystem::is_directory(path, ec)) throw Failure(path + ": is a folder");
-  return path;
-}
 
 // The code points of UTF-8 text; a byte that starts no valid sequence stands for U+FFFD, so that
 // a title in another encoding still shows, if wrongly, rather than breaking the page.

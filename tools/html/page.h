@@ -4,10 +4,10 @@
 
 #include <string>
 
-#include "encoding.h"
-#include "output_file.h"
-#include "step_writer.h"
-#include "temporary_output.h"
+#include "common/output_file.h"
+#include "common/step_writer.h"
+#include "common/temporary_output.h"
+#include "html/encoding.h"
 
 namespace companion {
 

@@ -1,5 +1,5 @@
 // A usable X display, or a private Xvfb in its place.
-#include "display.h"
+#include "record/display.h"
 
 #include <X11/Xlib.h>
 #include <fcntl.h>
@@ -12,9 +12,11 @@
 #include <cstring>
 #include <string>
 
-#include "failure.h"
-#include "signals.h"
-#include "unique_fd.h"
+#include "common/failure.h"
+#include "common/signals.h"
+#include "common/unique_fd.h"
+
+namespace companion {
 
 namespace {
 
@@ -28,7 +30,7 @@ std::string readDisplayNumber(int fd) {
   std::string number;
   pollfd p{fd, POLLIN, 0};
   while (Clock::now() < deadline) {
-    companion::throwIfInterrupted();
+    throwIfInterrupted();
     const int ready = ::poll(&p, 1, 50);
     if (ready <= 0) continue;  // nothing yet, or a signal
     char c = 0;
@@ -41,31 +43,31 @@ std::string readDisplayNumber(int fd) {
 
 }  // namespace
 
-XDisplay::XDisplay(const companion::Program& program) {
+XDisplay::XDisplay(const Program& program) {
   const char* name = std::getenv("DISPLAY");
   if (name != nullptr && *name != '\0' && (probe_ = XOpenDisplay(nullptr)) != nullptr) return;
   const std::string was = name != nullptr && *name != '\0' ? name : "unset";
 
   int ends[2];
   if (::pipe2(ends, O_CLOEXEC) != 0) {
-    throw companion::Failure(std::string("cannot start Xvfb: ") + std::strerror(errno));
+    throw Failure(std::string("cannot start Xvfb: ") + std::strerror(errno));
   }
-  const companion::UniqueFd readEnd(ends[0]);
-  companion::UniqueFd writeEnd(ends[1]);
+  const UniqueFd readEnd(ends[0]);
+  UniqueFd writeEnd(ends[1]);
   try {
-    xvfb_ = std::make_unique<companion::ChildProcess>(
+    xvfb_ = std::make_unique<ChildProcess>(
         std::vector<std::string>{"Xvfb", "-displayfd", "3", "-screen", "0", "1024x768x24",
                                  "-nolisten", "tcp", "-terminate"},
         std::vector<int>{-1, -1, -1, writeEnd.get()});
-  } catch (const companion::SpawnFailure& failure) {
+  } catch (const SpawnFailure& failure) {
     if (failure.error != ENOENT) throw;
-    throw companion::Failure("no usable X display (DISPLAY " + was +
-                             ") and no Xvfb to draw on instead: install Debian's xvfb package");
+    throw Failure("no usable X display (DISPLAY " + was +
+                  ") and no Xvfb to draw on instead: install Debian's xvfb package");
   }
   writeEnd.reset();  // only Xvfb holds it now: its end reads as the end of the pipe
   const std::string number = readDisplayNumber(readEnd.get());
   if (number.empty()) {
-    throw companion::Failure(
+    throw Failure(
         "Xvfb did not report its display within 10 s (no usable X display, "
         "DISPLAY " +
         was + ")");
@@ -78,3 +80,5 @@ XDisplay::XDisplay(const companion::Program& program) {
 XDisplay::~XDisplay() {
   if (probe_ != nullptr) XCloseDisplay(probe_);
 }
+
+}  // namespace companion

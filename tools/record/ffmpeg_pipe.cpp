@@ -1,5 +1,5 @@
 // Frames piped into ffmpeg, whose messages are kept aside for the error message.
-#include "ffmpeg_pipe.h"
+#include "record/ffmpeg_pipe.h"
 
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -11,8 +11,10 @@
 #include <sstream>
 #include <vector>
 
-#include "failure.h"
-#include "signals.h"
+#include "common/failure.h"
+#include "common/signals.h"
+
+namespace companion {
 
 namespace {
 
@@ -52,13 +54,13 @@ std::string messagesTail(int fd) {
 }  // namespace
 
 FfmpegPipe::FfmpegPipe(const std::string& file, VideoFormat format, long fps, int width, int height)
-    : temporary_(file, companion::TemporaryOutput::Kind::File),
+    : temporary_(file, TemporaryOutput::Kind::File),
       messages_(::memfd_create("ffmpeg-messages", MFD_CLOEXEC)) {
   int ends[2];
   if (messages_.get() < 0 || ::pipe2(ends, O_CLOEXEC) != 0) {
-    throw companion::Failure(std::string("cannot start ffmpeg: ") + std::strerror(errno));
+    throw Failure(std::string("cannot start ffmpeg: ") + std::strerror(errno));
   }
-  companion::UniqueFd output(ends[0]);
+  UniqueFd output(ends[0]);
   input_.reset(ends[1]);
 
   const std::string size = std::to_string(width) + "x" + std::to_string(height);
@@ -71,19 +73,18 @@ FfmpegPipe::FfmpegPipe(const std::string& file, VideoFormat format, long fps, in
   // "file:" makes ffmpeg take the rest as a file name, whatever colons the folder's name holds.
   args.insert(args.end(), {"-y", "file:" + temporary_.path()});
   try {
-    ffmpeg_ = std::make_unique<companion::ChildProcess>(
+    ffmpeg_ = std::make_unique<ChildProcess>(
         args, std::vector<int>{output.get(), messages_.get(), messages_.get()}, SIGKILL);
-  } catch (const companion::SpawnFailure& failure) {
+  } catch (const SpawnFailure& failure) {
     if (failure.error != ENOENT) throw;
-    throw companion::Failure(
+    throw Failure(
         "ffmpeg not found: install Debian's ffmpeg package, or record PNG frames into a folder");
   }
 }
 
 void FfmpegPipe::fail(const std::string& what, int status) const {
-  throw companion::Failure(temporary_.finalPath() + ": " + what + " (" +
-                           companion::describeStatus(status) +
-                           "): " + messagesTail(messages_.get()));
+  throw Failure(temporary_.finalPath() + ": " + what + " (" + describeStatus(status) +
+                "): " + messagesTail(messages_.get()));
 }
 
 void FfmpegPipe::write(Image& image) {
@@ -92,7 +93,7 @@ void FfmpegPipe::write(Image& image) {
   while (left > 0) {
     const ssize_t put = ::write(input_.get(), data, left);
     if (put < 0 && errno == EINTR) {
-      companion::throwIfInterrupted();
+      throwIfInterrupted();
       continue;
     }
     if (put <= 0) fail("ffmpeg stopped reading frames", ffmpeg_->wait());
@@ -107,3 +108,5 @@ void FfmpegPipe::finish() {
   if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) fail("ffmpeg failed", status);
   temporary_.commit();
 }
+
+}  // namespace companion

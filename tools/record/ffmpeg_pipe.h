@@ -5,10 +5,12 @@
 #include <memory>
 #include <string>
 
-#include "child_process.h"
-#include "image.h"
-#include "temporary_output.h"
-#include "unique_fd.h"
+#include "common/child_process.h"
+#include "common/temporary_output.h"
+#include "common/unique_fd.h"
+#include "record/image.h"
+
+namespace companion {
 
 enum class VideoFormat { MP4, WEBM, GIF };
 
@@ -27,9 +29,11 @@ class FfmpegPipe : public FrameSink {
  private:
   [[noreturn]] void fail(const std::string& what, int status) const;
 
-  companion::TemporaryOutput temporary_;
-  companion::UniqueFd messages_;  // ffmpeg's standard output and error: a file in memory
-  companion::UniqueFd input_;     // ffmpeg's standard input
+  TemporaryOutput temporary_;
+  UniqueFd messages_;  // ffmpeg's standard output and error: a file in memory
+  UniqueFd input_;     // ffmpeg's standard input
   // Last: on any failure it is stopped and reaped first, then its unfinished file removed.
-  std::unique_ptr<companion::ChildProcess> ffmpeg_;
+  std::unique_ptr<ChildProcess> ffmpeg_;
 };
+
+}  // namespace companion

@@ -1,9 +1,11 @@
 // Which records become frames, and how many each.
-#include "frames.h"
+#include "record/frames.h"
 
 #include <string>
 
-#include "failure.h"
+#include "common/failure.h"
+
+namespace companion {
 
 namespace {
 
@@ -16,17 +18,15 @@ double frameTime(const FrameSchedule& s, long k) {
 // data's when no speed would.
 [[noreturn]] void failHold(const FrameSchedule& s, double t) {
   const std::string limit = std::to_string(MAX_HOLD_SECONDS) + " s";
-  const std::string step = "from " + companion::messageNumber(s.heldTime) + " s to " +
-                           companion::messageNumber(t) + " s";
+  const std::string step = "from " + messageNumber(s.heldTime) + " s to " + messageNumber(t) + " s";
   if (t - s.heldTime <= static_cast<double>(MAX_HOLD_SECONDS) * MAX_SPEED) {
-    throw companion::Failure("--speed " + companion::messageNumber(s.speed) + ": the time step " +
-                             step + " would show one picture for " +
-                             companion::messageNumber((t - s.heldTime) / s.speed) +
-                             " s of video, more than " + limit + "; raise --speed, or use --every");
+    throw Failure("--speed " + messageNumber(s.speed) + ": the time step " + step +
+                  " would show one picture for " + messageNumber((t - s.heldTime) / s.speed) +
+                  " s of video, more than " + limit + "; raise --speed, or use --every");
   }
-  throw companion::Failure("result.dat: the time jumps " + step + ", which would show one " +
-                           "picture for more than " + limit +
-                           " of video at any --speed; cut the run " + "with --to, or use --every");
+  throw Failure("result.dat: the time jumps " + step + ", which would show one " +
+                "picture for more than " + limit + " of video at any --speed; cut the run " +
+                "with --to, or use --every");
 }
 
 }  // namespace
@@ -59,3 +59,5 @@ long framesAtEnd(FrameSchedule& s) {
   ++s.frames;
   return 1;
 }
+
+}  // namespace companion

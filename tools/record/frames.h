@@ -1,6 +1,8 @@
 // Which frames the recording holds: how many frames each record gets.
 #pragma once
 
+namespace companion {
+
 // Longest stretch of video one record may fill: a jump in time (to 1e300, say) would otherwise
 // hold one picture for ever. Longer, and the recording fails naming the two times.
 inline constexpr long MAX_HOLD_SECONDS = 600;
@@ -33,3 +35,5 @@ long framesBefore(FrameSchedule& s, double t);
 
 // The run has ended: the record held gets one frame, the last of the recording.
 long framesAtEnd(FrameSchedule& s);
+
+}  // namespace companion

@@ -3,6 +3,8 @@
 
 #include <vector>
 
+namespace companion {
+
 // An RGB picture, 3 bytes a pixel, rows from the top.
 struct Image {
   int width = 0;
@@ -19,3 +21,5 @@ class FrameSink {
   // Completes the output and moves it into place; throws naming the output.
   virtual void finish() = 0;
 };
+
+}  // namespace companion

@@ -1,23 +1,23 @@
 // meshplay-a-record, meshplay-b-record, ...: record the viewer's replay of the files in the
 // current folder, frame for frame as the viewer draws it, into a video (through ffmpeg) or a
 // folder of PNG files.
-#include <algorithm>
-#include <cctype>
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <system_error>
 
-#include "display.h"
-#include "failure.h"
-#include "ffmpeg_pipe.h"
-#include "frames.h"
-#include "picture.h"
-#include "png_frames.h"
-#include "program.h"
-#include "progress.h"
-#include "run.h"
-#include "signals.h"
-#include "viewer/startup.h"
+#include "common/failure.h"
+#include "common/output_path.h"
+#include "common/program.h"
+#include "common/progress.h"
+#include "common/signals.h"
+#include "record/display.h"
+#include "record/ffmpeg_pipe.h"
+#include "record/frames.h"
+#include "record/picture.h"
+#include "record/png_frames.h"
+#include "run/run.h"
+#include "viewer/window.h"
 
 namespace {
 
@@ -33,7 +33,7 @@ struct RecordOptions {
 };
 
 CommandLine commandLine(RecordOptions& o) {
-  return {
+  CommandLine cli{
       "OUTPUT",
       true,
       "a .mp4, .webm or .gif file, or a folder (FOLDER/) for PNG frames",
@@ -45,17 +45,15 @@ CommandLine commandLine(RecordOptions& o) {
       {{"fps", "N", "frames per second of video (default 30)", "a whole number from 1 to 1000",
         &o.fps, 1, 1000},
        {"speed", "X", "model seconds per second of video (default 1)",
-        "a number from 1e-06 to 1e+06", &o.speed, MIN_SPEED, MAX_SPEED, &o.speedGiven},
-       {"every", "N",
-        "one frame for every N-th time step instead, the first and the last "
-        "included",
-        "a whole number from 1 to 1000000000", &o.every, 1, 1e9},
-       {"from", "T", "leave out the time steps before time T (seconds)", "a time in seconds",
-        &o.range.from},
-       {"to", "T", "leave out the time steps after time T (seconds)", "a time in seconds",
-        &o.range.to},
-       {"scale", "N", "enlarge each frame N times, pixel for pixel (default 1)",
-        "a whole number from 1 to 10", &o.scale, 1, 10}}};
+        "a number from 1e-06 to 1e+06", &o.speed, MIN_SPEED, MAX_SPEED, &o.speedGiven}}};
+  // Frames follow model time unless --every is given: then one frame a step of the cut.
+  const std::vector<Option> cut =
+      cutOptions(o.every, o.range,
+                 "one frame for every N-th time step instead, the first and the last included");
+  cli.options.insert(cli.options.end(), cut.begin(), cut.end());
+  cli.options.push_back({"scale", "N", "enlarge each frame N times, pixel for pixel (default 1)",
+                         "a whole number from 1 to 10", &o.scale, 1, 10});
+  return cli;
 }
 
 // The kind of output is told by its name: a folder (a final '/', or one that exists), or a video
@@ -65,9 +63,7 @@ std::unique_ptr<FrameSink> openSink(const std::string& output, const RecordOptio
   if (output.back() == '/' || std::filesystem::is_directory(output, ec)) {
     return std::make_unique<PngFrames>(output);
   }
-  std::string ext = std::filesystem::path(output).extension().string();
-  std::transform(ext.begin(), ext.end(), ext.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  const std::string ext = lowerExtension(output);
   const struct {
     const char* ext;
     VideoFormat format;
@@ -125,7 +121,7 @@ void record(const Program& program, const std::string& output, const RecordOptio
 
 }  // namespace
 
-// The window keeps freed memory for reuse (viewer/startup.h), which also serves the PNG frames:
+// The window keeps freed memory for reuse (viewer/window.h), which also serves the PNG frames:
 // each gets a fresh zlib state of about 270 KB, whose pages are then the same every frame.
 int main(int argc, char** argv) {
   RecordOptions options;

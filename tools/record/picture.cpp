@@ -1,5 +1,5 @@
 // The viewer's window: drawing a scene and reading it back.
-#include "picture.h"
+#include "record/picture.h"
 
 #include <GL/freeglut.h>
 
@@ -8,11 +8,13 @@
 #include <string>
 #include <thread>
 
-#include "failure.h"
+#include "common/failure.h"
+#include "common/signals.h"
 #include "model/display_settings.h"
-#include "signals.h"
-#include "viewer/frame.h"
-#include "viewer/startup.h"
+#include "viewer/drawing.h"
+#include "viewer/window.h"
+
+namespace companion {
 
 namespace {
 
@@ -62,16 +64,15 @@ PictureWindow::PictureWindow(const char* title) : pixels_(ROW_BYTES * WINDOW_SIZ
   try {
     const auto deadline = std::chrono::steady_clock::now() + SHOW_TIMEOUT;
     while (!shown_ && std::chrono::steady_clock::now() < deadline) {
-      companion::throwIfInterrupted();
+      throwIfInterrupted();
       glutMainLoopEvent();
       if (!shown_) std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
-    if (!shown_) throw companion::Failure("the window did not show on the X display");
+    if (!shown_) throw Failure("the window did not show on the X display");
     const int width = glutGet(GLUT_WINDOW_WIDTH), height = glutGet(GLUT_WINDOW_HEIGHT);
     if (width < WINDOW_SIZE || height < WINDOW_SIZE) {
-      throw companion::Failure("the window is " + std::to_string(width) + " x " +
-                               std::to_string(height) +
-                               " pixels, smaller than the viewer's 300 x 300");
+      throw Failure("the window is " + std::to_string(width) + " x " + std::to_string(height) +
+                    " pixels, smaller than the viewer's 300 x 300");
     }
   } catch (...) {
     glutExit();  // the destructor does not run for an object that was never made
@@ -93,3 +94,5 @@ void PictureWindow::draw(const Scene& scene, long scale, Image& image) {
   glutMainLoopEvent();  // keeps the connection serviced: a reshape lands in onReshape
   enlarge(pixels_, scale, image);
 }
+
+}  // namespace companion

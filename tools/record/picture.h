@@ -4,8 +4,10 @@
 
 #include <vector>
 
-#include "image.h"
 #include "model/replay.h"
+#include "record/image.h"
+
+namespace companion {
 
 class PictureWindow {
  public:
@@ -26,3 +28,5 @@ class PictureWindow {
   bool shown_ = false;  // set by the window's first display event
   std::vector<unsigned char> pixels_;
 };
+
+}  // namespace companion

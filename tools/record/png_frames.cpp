@@ -1,18 +1,19 @@
 // PNG frames written with libpng into a temporary folder, renamed into place when complete.
-#include "png_frames.h"
+#include "record/png_frames.h"
 
 #include <png.h>
 
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <system_error>
 #include <vector>
 
-#include "failure.h"
-#include "signals.h"
+#include "common/failure.h"
+#include "common/signals.h"
+
+namespace companion {
 
 namespace {
 
@@ -32,11 +33,11 @@ const std::string& refuseUnfit(const std::string& folder) {
   std::error_code ec;
   const fs::file_status status = fs::status(named, ec);
   if (fs::exists(status) && !fs::is_directory(status)) {
-    throw companion::Failure(folder + ": not a folder");
+    throw Failure(folder + ": not a folder");
   }
   if (fs::is_directory(status) && !fs::is_empty(named, ec)) {
-    throw companion::Failure(folder + ": holds files already; name a new or empty folder, so " +
-                             "that no earlier frames mix with these");
+    throw Failure(folder + ": holds files already; name a new or empty folder, so " +
+                  "that no earlier frames mix with these");
   }
   return folder;
 }
@@ -69,17 +70,19 @@ void flushData(png_structp) {}
 // zlib's fastest level without filters: a frame is mostly runs of white, which any level
 // compresses well (to about 8 KB), and level 1 takes half the time of the level 3 of libpng's
 // "fast" writing, as long as drawing the frame does. Nothing with a destructor is created
-// between setjmp and the jump back. Returns the reason of a failure, or "".
-std::string writePng(const std::string& path, std::vector<png_bytep>& rows, const Image& frame) {
+// between setjmp and the jump back, and the failure is thrown only once libpng's state is gone.
+// Throws "<name>: <reason>", `name` being the frame as the user will find it.
+void writePng(const std::string& path, const std::string& name, std::vector<png_bytep>& rows,
+              const Image& frame) {
   PngTarget target{std::fopen(path.c_str(), "wbe")};
-  if (target.file == nullptr) return std::strerror(errno);
+  if (target.file == nullptr) throw systemFailure(name, errno);
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &target, onPngError, nullptr);
   png_infop info = png != nullptr ? png_create_info_struct(png) : nullptr;
   if (info == nullptr || setjmp(png_jmpbuf(png)) != 0) {
     png_destroy_write_struct(&png, &info);
     std::fclose(target.file);
-    if (target.writeError != 0) return std::strerror(target.writeError);
-    return target.message[0] != '\0' ? target.message : "out of memory";
+    if (target.writeError != 0) throw systemFailure(name, target.writeError);
+    throw Failure(name + ": " + (target.message[0] != '\0' ? target.message : "out of memory"));
   }
   png_set_write_fn(png, &target, writeData, flushData);
   png_set_compression_level(png, 1);
@@ -91,15 +94,14 @@ std::string writePng(const std::string& path, std::vector<png_bytep>& rows, cons
   png_write_png(png, info, PNG_TRANSFORM_IDENTITY, nullptr);
   png_destroy_write_struct(&png, &info);
   errno = 0;
-  if (std::fclose(target.file) != 0) return std::strerror(errno != 0 ? errno : EIO);
-  return "";
+  if (std::fclose(target.file) != 0) throw systemFailure(name, errno != 0 ? errno : EIO);
 }
 
 }  // namespace
 
 PngFrames::PngFrames(const std::string& folder)
     : folder_(refuseUnfit(folder)),
-      temporary_(folder, companion::TemporaryOutput::Kind::Folder),
+      temporary_(folder, TemporaryOutput::Kind::Folder),
       writer_(&PngFrames::writeAll, this) {}
 
 PngFrames::~PngFrames() {
@@ -113,19 +115,24 @@ void PngFrames::writeAll() {
     changed_.wait(held, [this] { return full_ || ended_; });
     if (!full_) return;
     held.unlock();
-    const Image& frame = pending_;
-    rows.resize(static_cast<std::size_t>(frame.height));
-    for (std::size_t y = 0; y < rows.size(); ++y) {
-      rows[y] =
-          const_cast<png_bytep>(frame.rgb.data() + y * 3 * static_cast<std::size_t>(frame.width));
+    std::exception_ptr failure;
+    try {
+      const Image& frame = pending_;
+      rows.resize(static_cast<std::size_t>(frame.height));
+      for (std::size_t y = 0; y < rows.size(); ++y) {
+        rows[y] =
+            const_cast<png_bytep>(frame.rgb.data() + y * 3 * static_cast<std::size_t>(frame.width));
+      }
+      const std::string name = frameName(k);
+      writePng(temporary_.path() + "/" + name, (fs::path(folder_) / name).string(), rows, frame);
+    } catch (...) {
+      failure = std::current_exception();
     }
-    const std::string name = frameName(k);
-    const std::string error = writePng(temporary_.path() + "/" + name, rows, frame);
     held.lock();
     full_ = false;
-    if (!error.empty()) error_ = (fs::path(folder_) / name).string() + ": " + error;
+    failure_ = failure;
     changed_.notify_all();
-    if (!error.empty()) return;
+    if (failure) return;
   }
 }
 
@@ -142,10 +149,10 @@ void PngFrames::write(Image& image) {
   std::unique_lock<std::mutex> held(lock_);
   // Woken now and then to see whether a stop signal came while the writer is still busy.
   while (!changed_.wait_for(held, std::chrono::milliseconds(50),
-                            [this] { return !full_ || !error_.empty(); })) {
-    companion::throwIfInterrupted();
+                            [this] { return !full_ || failure_; })) {
+    throwIfInterrupted();
   }
-  if (!error_.empty()) throw companion::Failure(error_);
+  if (failure_) std::rethrow_exception(failure_);
   std::swap(pending_, image);
   full_ = true;
   ++count_;
@@ -154,6 +161,8 @@ void PngFrames::write(Image& image) {
 
 void PngFrames::finish() {
   stopWriter();
-  if (!error_.empty()) throw companion::Failure(error_);
+  if (failure_) std::rethrow_exception(failure_);
   temporary_.commit();
 }
+
+}  // namespace companion

@@ -2,12 +2,15 @@
 #pragma once
 
 #include <condition_variable>
+#include <exception>
 #include <mutex>
 #include <string>
 #include <thread>
 
-#include "image.h"
-#include "temporary_output.h"
+#include "common/temporary_output.h"
+#include "record/image.h"
+
+namespace companion {
 
 // Frames are encoded and written by a thread of their own while the next one is drawn: encoding
 // costs about as much as drawing. They go into a temporary folder, which becomes the output
@@ -30,14 +33,16 @@ class PngFrames : public FrameSink {
   void stopWriter();
 
   std::string folder_;
-  companion::TemporaryOutput temporary_;
+  TemporaryOutput temporary_;
   long count_ = 0;  // frames handed over
 
   std::mutex lock_;
   std::condition_variable changed_;
-  Image pending_;       // the frame being written, while full_
-  bool full_ = false;   // the writer holds a frame
-  bool ended_ = false;  // no more frames come: the writer ends
-  std::string error_;   // the writer's failure, reported by the next call
-  std::thread writer_;  // last: started once everything it uses exists
+  Image pending_;               // the frame being written, while full_
+  bool full_ = false;           // the writer holds a frame
+  bool ended_ = false;          // no more frames come: the writer ends
+  std::exception_ptr failure_;  // the writer's failure, thrown again by the next call
+  std::thread writer_;          // last: started once everything it uses exists
 };
+
+}  // namespace companion

@@ -6,10 +6,10 @@
 #include <memory>
 #include <vector>
 
+#include "common/program.h"
+#include "common/progress.h"
+#include "common/step_writer.h"
 #include "model/replay.h"
-#include "program.h"
-#include "progress.h"
-#include "step_writer.h"
 
 namespace companion {
 
@@ -19,8 +19,11 @@ struct TimeRange {
   double to = std::numeric_limits<double>::infinity();
 };
 
-// --every N, --from T and --to T as the writers of a run take them.
-std::vector<Option> cutOptions(long& every, TimeRange& range);
+// --every N, --from T and --to T as the writers of a run take them; a companion whose --every
+// means more says so in `everyHelp`, its line in --help.
+inline constexpr const char* EVERY_HELP =
+    "every N-th time step of the run, the first and the last included";
+std::vector<Option> cutOptions(long& every, TimeRange& range, const char* everyHelp = EVERY_HELP);
 
 // Throws when --from lies after --to, naming both.
 void checkRange(const TimeRange& range);

@@ -1,5 +1,5 @@
 // Walking the viewer's run.
-#include "run.h"
+#include "run/run.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -8,8 +8,8 @@
 #include <cmath>
 #include <utility>
 
-#include "failure.h"
-#include "signals.h"
+#include "common/failure.h"
+#include "common/signals.h"
 
 namespace companion {
 
@@ -25,9 +25,8 @@ void checkInput(const char* path) {
 
 }  // namespace
 
-std::vector<Option> cutOptions(long& every, TimeRange& range) {
-  return {{"every", "N", "every N-th time step of the run, the first and the last included",
-           "a whole number from 1 to 1000000000", &every, 1, 1e9},
+std::vector<Option> cutOptions(long& every, TimeRange& range, const char* everyHelp) {
+  return {{"every", "N", everyHelp, "a whole number from 1 to 1000000000", &every, 1, 1e9},
           {"from", "T", "leave out the time steps before time T (seconds)", "a time in seconds",
            &range.from},
           {"to", "T", "leave out the time steps after time T (seconds)", "a time in seconds",
