@@ -74,6 +74,8 @@ def run(ctx):
          "geodata.dat: No such file or directory"),
         ("no record", "export", ["x.msh"], {}, [], None, None, None, 1,
          "result.dat: no time step to read"),
+        ("a pipe no program writes to", "html", ["x.html"], {}, "no writer", None, None, None, 1,
+         "result.dat: no time step came through the named pipe (no program"),
         ("a cut holding no record", "export", ["x.msh", "--from", "100"], {}, short, None, None,
          None, 1, "no time step of the run lies within --from 100: its steps go from 0 s to 1 s"),
         ("a cut the wrong way round", "record", ["x.mp4", "--from", "3", "--to", "2"], {}, None,
@@ -108,9 +110,10 @@ def run(ctx):
         work = ctx.folder({k: v for k, v in dict(ctx.model_files(), **files).items()
                            if v is not None})
         writer = None
-        if records is None:  # a pipe held open by a writer that has not written yet
+        if records in (None, "no writer"):  # a pipe, held open by a writer that has not written
             os.mkfifo(os.path.join(work, RES))
-            writer = os.open(os.path.join(work, RES), os.O_RDWR)
+            if records is None:
+                writer = os.open(os.path.join(work, RES), os.O_RDWR)
         else:
             with open(os.path.join(work, RES), "w") as f:
                 f.write(results(p, records))

@@ -1,1 +1,148 @@
-// The live view: the run from the server that follows the solver.
+// The live view: the run as the server reads it from the solver's result.dat, on one streamed
+// response (GET /run): everything so far first, then each step as it comes. The stream is a
+// sequence of frames, one kind byte, the payload's size (32 bits, little-endian), the payload:
+// "R" a run begins (its id), "M" and "S" the page's own chunks, "E" the run has ended, "H" the
+// server is there and the last record is so many seconds old. A lost connection is made again by
+// itself, asking only for the steps the page lacks, so that it holds every step once, in order.
+
+const RUN_FRAME = 0x52, END_FRAME = 0x45, HEARTBEAT_FRAME = 0x48;
+const SILENCE_MS = 6000;  // the server speaks every 2 s at least: beyond this the link is dead
+
+// Cuts a byte stream into frames, however the network splits it.
+function createFrameReader() {
+  const header = new Uint8Array(5);
+  let have = 0, frame = null, filled = 0;
+  return {
+    // Calls onFrame(kind, frame) for each frame `bytes` completes; `frame` holds the header too.
+    push(bytes, onFrame) {
+      for (let at = 0; at < bytes.length;) {
+        if (frame === null) {
+          const n = Math.min(5 - have, bytes.length - at);
+          header.set(bytes.subarray(at, at + n), have);
+          have += n;
+          at += n;
+          if (have < 5) break;
+          const size = new DataView(header.buffer).getUint32(1, true);
+          frame = new Uint8Array(5 + size);
+          frame.set(header);
+          filled = 5;
+        }
+        const n = Math.min(frame.length - filled, bytes.length - at);
+        frame.set(bytes.subarray(at, at + n), filled);
+        filled += n;
+        at += n;
+        if (filled === frame.length) {
+          const done = frame;
+          frame = null;
+          have = 0;
+          onFrame(done[0], done);
+        }
+      }
+    },
+  };
+}
+
+async function startLive(meta) {
+  const player = createPlayer(meta);
+  if (!player.usable) return;
+  const { store, state } = player;
+  document.getElementById("follow").hidden = false;
+  const token = new URLSearchParams(location.search).get("token");
+  let run = -1;              // the id of the run the store holds
+  let recordAt = performance.now();  // when the newest record was read by the server
+  let retryAt = 0;
+
+  function say() {
+    const age = Math.max(0, (performance.now() - recordAt) / 1000);
+    const steps = plural(store.steps, "time step", "time steps");
+    if (!state.connected) {
+      const wait = Math.max(0, Math.ceil((retryAt - performance.now()) / 1000));
+      player.status(`The connection to the server is lost (${steps} held); trying again` +
+                    (wait > 0 ? ` in ${wait} s.` : "\u2026"));
+    } else if (state.ended) {
+      player.status(`The run has ended: ${steps}.`);
+    } else if (store.steps === 0) {
+      player.status(`Waiting for the solver: no record yet (${Math.round(age)} s).`);
+    } else if (age >= 2) {
+      player.status(`Waiting for the solver: ${steps}, the last ${Math.round(age)} s ago.`);
+    } else {
+      player.status(`Live: ${steps}, the newest ${age.toFixed(1)} s old.`);
+    }
+  }
+  setInterval(say, 1000);
+
+  // Takes one frame; the chunks are read in the order they came.
+  let queue = Promise.resolve();
+  function take(kind, frame) {
+    queue = queue.then(async () => {
+      if (kind === RUN_FRAME) {
+        const id = new DataView(frame.buffer).getUint32(5, true);
+        if (id !== run) {  // a new run: the solver started again
+          run = id;
+          player.reset();
+        }
+      } else if (kind === END_FRAME) {
+        state.ended = true;
+      } else if (kind === HEARTBEAT_FRAME) {
+        recordAt = performance.now() - 1000 * new DataView(frame.buffer).getFloat64(5, true);
+      } else if (await readChunks(frame, store) > 0) {
+        recordAt = performance.now();
+        if (!state.ready) {
+          player.begin(0);
+          player.playback.follow();
+        }
+        player.grew();
+      }
+      say();
+    });
+    return queue;
+  }
+
+  async function connect() {
+    const abort = new AbortController();
+    let heard = performance.now();
+    const watchdog = setInterval(() => {
+      if (performance.now() - heard > SILENCE_MS) abort.abort();
+    }, 1000);
+    try {
+      const query = run >= 0 ? `?run=${run}&from=${store.steps}` : "";
+      const response = await fetch(`/run${query}`, {
+        headers: token ? { "X-Meshplay-Token": token } : {},
+        cache: "no-store",
+        signal: abort.signal,
+      });
+      if (!response.ok) throw new Error(`the server answers ${response.status}`);
+      state.connected = true;
+      say();
+      const reader = response.body.getReader();
+      const frames = createFrameReader();
+      for (;;) {
+        const { value, done } = await reader.read();
+        if (done) break;
+        heard = performance.now();
+        frames.push(value, take);
+        await queue;
+      }
+    } catch (error) {
+      // A network error or a silence ends the connection, and so does data the store refuses
+      // (a gap): the next connection asks again for what the store lacks.
+      if (error.name !== "AbortError" && !(error instanceof TypeError)) console.warn(error);
+    } finally {
+      clearInterval(watchdog);
+      abort.abort();
+      await queue.catch(() => {});
+      queue = Promise.resolve();
+      state.connected = false;
+    }
+  }
+
+  // Connects, and again after each loss, waiting a little longer each time (up to 5 s).
+  for (let pause = 500;; pause = Math.min(5000, 2 * pause)) {
+    const started = performance.now();
+    await connect();
+    if (performance.now() - started > 10000) pause = 500;  // it had been working
+    retryAt = performance.now() + pause;
+    say();
+    await new Promise((resolve) => setTimeout(resolve, pause));
+  }
+}

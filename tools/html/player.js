@@ -44,6 +44,7 @@ function createPlayer(meta) {
     pending = true;
     requestAnimationFrame(() => {
       pending = false;
+      if (!state.ready) return;  // a new live run began in the meantime
       const k = state.step, range = store.range;
       renderer.draw(store, k, state.display, range);
       drawLabel(store.time(k));
@@ -143,6 +144,14 @@ function createPlayer(meta) {
     grew() {
       plot.invalidate();
       playback.grew();
+    },
+    // A new run begins: nothing to show until its first step comes.
+    reset() {
+      playback.pause();
+      store.clear();
+      Object.assign(state, { ready: false, step: 0, ended: false });
+      controls.enable(false);
+      plot.invalidate();
     },
     status,
   };

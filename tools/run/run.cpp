@@ -53,8 +53,9 @@ Run::Run(const Program& program, TimeRange range)
     if (!ok) throw Failure(std::string(path) + ": cannot be opened");
   }
   struct stat info {};
-  if (::fstat(replay_->resultStream.fd, &info) == 0 && S_ISREG(info.st_mode)) {
-    resultBytes_ = info.st_size;
+  if (::fstat(replay_->resultStream.fd, &info) == 0) {
+    if (S_ISREG(info.st_mode)) resultBytes_ = info.st_size;
+    resultIsPipe_ = S_ISFIFO(info.st_mode);
   }
 }
 
@@ -104,6 +105,11 @@ double Run::fractionRead() const {
 }
 
 void Run::requireSteps() const {
+  if (records_ == 0 && resultIsPipe_) {
+    throw Failure(std::string(RESULT_FILE) + ": no time step came through the named pipe (no " +
+                  "program was writing into it, or none wrote a whole record); start the " +
+                  "solver first");
+  }
   if (records_ == 0) {
     throw Failure(std::string(RESULT_FILE) + ": no time step to read (the file is empty, or " +
                   "does not start with a number)");

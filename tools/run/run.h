@@ -63,6 +63,7 @@ class Run {
   long steps_ = 0;
   double firstTime_ = 0.0, lastTime_ = 0.0;  // of the records read
   long long resultBytes_ = 0;                // the result file's size, 0 for a pipe
+  bool resultIsPipe_ = false;
 };
 
 // A step kept for later: the record and the tables the viewer held at it. Large: allocate it once.
