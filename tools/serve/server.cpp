@@ -38,6 +38,8 @@ using Clock = std::chrono::steady_clock;
 constexpr std::size_t REQUEST_BYTES = 8192;
 // To send a whole request, and between the requests of a kept-alive connection.
 constexpr auto REQUEST_TIME = std::chrono::seconds(10);
+// For a client to close its end once it has read a last response.
+constexpr auto LINGER_TIME = std::chrono::seconds(2);
 // For one write to a stream client to go through; a client that reads nothing is closed then.
 constexpr auto WRITE_TIME = std::chrono::seconds(30);
 // Frames of new steps that may wait for one stream client beyond what it was sent on connecting.
@@ -316,6 +318,7 @@ class Session : public Client, public std::enable_shared_from_this<Session> {
   void respond(const Verdict& verdict, const http::request<http::empty_body>& request);
   void refuse(http::status status);
   void write(std::shared_ptr<http::response<http::string_body>> response);
+  void linger();
   void stream(const Verdict& verdict);
   void pump();
 
@@ -388,6 +391,7 @@ Session::~Session() {
 void Session::close() {
   if (closed_) return;
   closed_ = true;
+  const std::shared_ptr<Session> self = shared_from_this();  // the hub may hold the last one
   if (streaming_) server_.hub().leave(this);
   beast::error_code ignored;
   stream_.socket().shutdown(tcp::socket::shutdown_both, ignored);
@@ -398,6 +402,7 @@ void Session::close() {
 void Session::read() {
   parser_.emplace();
   parser_->header_limit(REQUEST_BYTES);
+  parser_->body_limit(0);  // refused as soon as its headers announce one
   stream_.expires_after(REQUEST_TIME);
   http::async_read(
       stream_, buffer_, *parser_,
@@ -409,7 +414,7 @@ void Session::onRead(beast::error_code error) {
     refuse(http::status::request_header_fields_too_large);
     return;
   }
-  if (error == http::error::unexpected_body) {
+  if (error == http::error::body_limit || error == http::error::unexpected_body) {
     refuse(http::status::payload_too_large);
     return;
   }
@@ -510,12 +515,31 @@ void Session::write(std::shared_ptr<http::response<http::string_body>> response)
   stream_.expires_after(REQUEST_TIME);
   http::async_write(stream_, *response,
                     [self = shared_from_this(), response](beast::error_code error, std::size_t) {
-                      if (!error && response->keep_alive()) {
+                      if (error) {
+                        self->close();
+                      } else if (response->keep_alive()) {
                         self->read();
                       } else {
-                        self->close();
+                        self->linger();
                       }
                     });
+}
+
+// Closes after the client has read the response: closing with its request still coming in would
+// reset the connection, and the response with it.
+void Session::linger() {
+  beast::error_code ignored;
+  stream_.socket().shutdown(tcp::socket::shutdown_send, ignored);
+  stream_.expires_after(LINGER_TIME);
+  buffer_.clear();
+  stream_.async_read_some(buffer_.prepare(REQUEST_BYTES / 2),
+                          [self = shared_from_this()](beast::error_code error, std::size_t) {
+                            if (error) {
+                              self->close();
+                            } else {
+                              self->linger();
+                            }
+                          });
 }
 
 void Session::stream(const Verdict& verdict) {
