@@ -13,12 +13,13 @@ import subprocess
 import sys
 import tempfile
 import traceback
+import urllib.parse
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts"))
 sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 from xsession import (BLACK, CANNOT_OPEN, END_OF_RUN, GEO, GREEN, PROMPT, RES,  # noqa: E402,F401
-                      SANITIZER_MARKS, TIMEOUT, TRI, WHITE, Failure, Session, poll, progress,
-                      times)
+                      SANITIZER_MARKS, TIMEOUT, TRI, WHITE, Failure, Session, end, poll,
+                      progress, times)
 
 
 class Profile:
@@ -168,6 +169,7 @@ class Context(Session):
         self.tools, self.profile = description, Profile(description)
         self._model = None
         self._folders = []
+        self._served = []
 
     def folder(self, files=None):
         """A fresh folder holding `files` ({name: text, or fn(path)}), removed at the end."""
@@ -194,6 +196,9 @@ class Context(Session):
         return Companion(proc, out, err)
 
     def close(self):
+        for served in self._served:
+            if served.proc.poll() is None:
+                end(served.proc)
         for path in self._folders:
             shutil.rmtree(path, ignore_errors=True)
         return super().close()
@@ -212,6 +217,32 @@ class Context(Session):
 
     def files(self, records):
         return dict(self.model_files(), **{RES: results(self.profile, records)})
+
+    def serve(self, cwd, *args):
+        """Starts <program>-serve with `args` (default: --port 0, a free port) in `cwd`; returns a
+        Served once it has printed its address."""
+        c = self.companion("serve", cwd, *(args or ("--port", "0")))
+
+        def address():
+            if c.proc.poll() is not None:
+                raise Failure("%s ended with status %d: %s" % (
+                    c.proc.args[0], c.proc.returncode, os.pread(c._err.fileno(), 4096, 0)))
+            line = os.pread(c._out.fileno(), 4096, 0).decode()
+            return line.split("\n")[0] if "\n" in line else None
+        self._served.append(c)
+        return Served(c, poll(address, what="the server's address"))
+
+
+class Served(Companion):
+    """A running meshplay-X-serve: its process (a Companion), the address it printed, its port
+    and token."""
+
+    def __init__(self, companion, url):
+        super().__init__(companion.proc, companion._out, companion._err)
+        self.url = url
+        parts = urllib.parse.urlsplit(url)
+        self.port = parts.port
+        self.token = urllib.parse.parse_qs(parts.query)["token"][0]
 
 def main(run):
     with open(sys.argv[1]) as f:

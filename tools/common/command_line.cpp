@@ -99,6 +99,9 @@ Request parseCommandLine(const CommandLine& cli, int argc, char** argv, std::str
     store(cli.options[static_cast<std::size_t>(c - FIRST_OPTION)], optarg);
   }
   operand.clear();
+  if (cli.operand == nullptr && argc - optind > 0) {
+    throw Failure(std::string("unexpected argument '") + argv[optind] + "'; see --help");
+  }
   if (argc - optind > 1) {
     throw Failure(std::string("more than one ") + cli.operand + ": '" + argv[optind] + "' and '" +
                   argv[optind + 1] + "'; see --help");
@@ -111,9 +114,11 @@ Request parseCommandLine(const CommandLine& cli, int argc, char** argv, std::str
 }
 
 std::string usage(const CommandLine& cli, const std::string& name) {
-  std::string text =
-      "usage: " + name + " " +
-      (cli.operandRequired ? std::string(cli.operand) : "[" + std::string(cli.operand) + "]");
+  std::string text = "usage: " + name;
+  if (cli.operand != nullptr) {
+    text += cli.operandRequired ? " " + std::string(cli.operand)
+                                : " [" + std::string(cli.operand) + "]";
+  }
   for (const Option& o : cli.options) text += std::string(" [--") + o.name + " " + o.value + "]";
   text += std::string("\n") + cli.description + "\nOptions:\n";
   auto line = [&text](const std::string& left, const char* help) {

@@ -26,7 +26,7 @@ struct Option {
 };
 
 struct CommandLine {
-  const char* operand;      // "OUTPUT"
+  const char* operand;      // "OUTPUT"; nullptr for a program that takes none
   bool operandRequired;     // else optional: "[FOLDER]"
   const char* operandHelp;  // what it is, for the message when it is missing
   const char* description;  // the text of --help between the usage line and the options

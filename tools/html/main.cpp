@@ -8,7 +8,7 @@
 #include "common/program.h"
 #include "common/progress.h"
 #include "html/page.h"
-#include "model/display_settings.h"
+#include "html/profile_facts.h"
 #include "model/profile.h"
 #include "run/run.h"
 
@@ -43,28 +43,6 @@ CommandLine commandLine(HtmlOptions& o) {
                          "page (default: every value exact)",
                          "a whole number from 1 to 9", &o.digits, 1, 9});
   return cli;
-}
-
-// The constants the player draws with, as the viewer has them.
-std::string profileFacts() {
-  std::string json;
-  const std::pair<const char*, double> facts[] = {{"NX", NX},
-                                                  {"NY", NY},
-                                                  {"HW", HW},
-                                                  {"HH", HH},
-                                                  {"FW", FW},
-                                                  {"YLABEL", YLABEL},
-                                                  {"YTOP", YTOP},
-                                                  {"YBOT", YBOT},
-                                                  {"T_END", T_END},
-                                                  {"SCALE_INIT", DisplaySettings{}.viewScale},
-                                                  {"SCALE_STEP", SCALE_STEP}};
-  for (const auto& [key, value] : facts) {
-    if (!json.empty()) json += ", ";
-    json += std::string("\"") + key + "\": ";
-    appendNumber(json, value);
-  }
-  return json;
 }
 
 void writePage(const Program& program, const std::string& output, const HtmlOptions& o) {

@@ -118,11 +118,15 @@ PageParts pageParts(const PageFacts& facts, bool live) {
                      ", \"title\": " + jsonString(facts.title) + ", \"profile\": {" +
                      facts.profile + "}, \"digits\": " + std::to_string(facts.digits) +
                      ", \"live\": " + (live ? "true" : "false") + "}";
-  const std::string page = fill(PLAYER_HTML, {{"@TITLE@", markupText(facts.title)},
-                                              {"@STYLE@", PLAYER_CSS},
-                                              {"@META@", meta},
-                                              {"@SCRIPT@", script},
-                                              {"@START@", live ? "startLive" : "startPage"}});
+  const std::string nonce = std::string(" nonce=\"") + NONCE_MARK + "\">";
+  const std::string player =
+      live ? fill(PLAYER_HTML, {{"<style>", "<style" + nonce}, {"<script>", "<script" + nonce}})
+           : PLAYER_HTML;
+  const std::string page = fill(player, {{"@TITLE@", markupText(facts.title)},
+                                         {"@STYLE@", PLAYER_CSS},
+                                         {"@META@", meta},
+                                         {"@SCRIPT@", script},
+                                         {"@START@", live ? "startLive" : "startPage"}});
   const std::size_t data = page.find("@DATA@");
   return {page.substr(0, data), page.substr(data + 6)};
 }

@@ -20,7 +20,10 @@ struct PageFacts {
 };
 
 // The page's template with its marks filled in, in two parts around the run's data: the head, and
-// the rest, for a page that is `live` (its data come from a server) or not.
+// the rest, for a page that is `live` (its data come from a server) or not. A live page's inline
+// style and script carry nonce="@NONCE@": its server puts each response's own nonce there, and
+// the same in its Content-Security-Policy, so that no other script or style runs.
+inline constexpr const char* NONCE_MARK = "@NONCE@";
 struct PageParts {
   std::string head;
   std::string tail;

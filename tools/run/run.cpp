@@ -1,15 +1,19 @@
 // Walking the viewer's run.
 #include "run/run.h"
 
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cmath>
+#include <string>
+#include <string_view>
 #include <utility>
 
 #include "common/failure.h"
 #include "common/signals.h"
+#include "common/unique_fd.h"
 
 namespace companion {
 
@@ -59,34 +63,79 @@ Run::Run(const Program& program, TimeRange range)
   }
 }
 
+Run::Run(const Program& program, TimeRange range, FedRecords)
+    : program_(program), range_(range), replay_(std::make_unique<Replay>()), fed_(true) {
+  for (const auto& [stream, path] : {std::pair{&replay_->nodeStream, NODE_FILE},
+                                     std::pair{&replay_->elementStream, ELEMENT_FILE}}) {
+    checkInput(path);
+    stream->stopOnSignal = &stopFlag();
+    if (!openStream(*stream, path)) throw Failure(std::string(path) + ": cannot be opened");
+  }
+}
+
+void Run::feed(const char* data, std::size_t size) {
+  // The replay's stream reads a file whose end, once met, is final: each feed gives it a new
+  // file in memory holding what it had not read yet of the last one, then the new bytes.
+  InputStream& s = replay_->resultStream;
+  std::string unread(s.buffer + s.pos, s.end - s.pos);
+  char more[4096];
+  for (ssize_t got; isOpen(s) && (got = ::read(s.fd, more, sizeof more)) != 0;) {
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) throw systemFailure(RESULT_FILE, errno);
+    unread.append(more, static_cast<std::size_t>(got));
+  }
+  UniqueFd memory(::memfd_create(RESULT_FILE, MFD_CLOEXEC));
+  if (memory.get() < 0) throw systemFailure("memfd_create", errno);
+  for (const std::string_view part : {std::string_view(unread), std::string_view(data, size)}) {
+    for (std::size_t done = 0; done < part.size();) {
+      const ssize_t put = ::write(memory.get(), part.data() + done, part.size() - done);
+      if (put < 0 && errno == EINTR) continue;
+      if (put < 0) throw systemFailure("memfd_create", errno);
+      done += static_cast<std::size_t>(put);
+    }
+  }
+  ::lseek(memory.get(), 0, SEEK_SET);
+  attachStream(s, memory.release());
+}
+
+Run::Step Run::advance() {
+  throwIfInterrupted();
+  if (ended_) return Step::Ended;
+  const ReplayStep step = advanceReplay(*replay_, false);
+  throwIfInterrupted();  // a read a signal cut short looks like the end of the data
+  if (records_ == 0) {
+    if (step.nodesRead == 0) {
+      program_.warn(std::string(NODE_FILE) + ": not one complete node record (number x y) " +
+                    "could be read; every node stays at (0, 0)");
+    }
+    if (step.elementsRead == 0) {
+      program_.warn(std::string(ELEMENT_FILE) + ": not one complete triangle record (number " +
+                    "n0 n1 n2) could be read; every triangle stays on node 0");
+    }
+  }
+  ended_ = step.ended;
+  // At the end of a run the replay opens the result file again for the next one: fed records
+  // never come from it.
+  if (ended_ && fed_) closeStream(replay_->resultStream);
+  if (!step.read) return Step::Ended;  // the end of the data: no record of its own
+  const double t = replay_->shownRecord.time();
+  if (records_++ == 0) firstTime_ = t;
+  lastTime_ = t;
+  if (t > range_.to) {
+    ended_ = true;
+    return Step::Ended;
+  }
+  if (t < range_.from) return Step::Skipped;  // a time that is not a number ends the run, shown
+  ++steps_;
+  return Step::Shown;
+}
+
 bool Run::next() {
   for (;;) {
-    throwIfInterrupted();
-    if (ended_) return false;
-    const ReplayStep step = advanceReplay(*replay_, false);
-    throwIfInterrupted();  // a read a signal cut short looks like the end of the data
-    if (records_ == 0) {
-      if (step.nodesRead == 0) {
-        program_.warn(std::string(NODE_FILE) + ": not one complete node record (number x y) " +
-                      "could be read; every node stays at (0, 0)");
-      }
-      if (step.elementsRead == 0) {
-        program_.warn(std::string(ELEMENT_FILE) + ": not one complete triangle record (number " +
-                      "n0 n1 n2) could be read; every triangle stays on node 0");
-      }
-    }
-    ended_ = step.ended;
-    if (!step.read) return false;  // the end of the data: no record of its own
-    const double t = replay_->shownRecord.time();
-    if (records_++ == 0) firstTime_ = t;
-    lastTime_ = t;
-    if (t > range_.to) {
-      ended_ = true;
-      return false;
-    }
-    if (!(t < range_.from)) {  // a time that is not a number ends the run, and is shown
-      ++steps_;
-      return true;
+    switch (advance()) {
+      case Step::Shown: return true;
+      case Step::Ended: return false;
+      case Step::Skipped: break;
     }
   }
 }
@@ -127,21 +176,30 @@ StepData stepOf(const Scene& scene) {
   return {scene.record.time(), scene.record.vectors, meshOf(scene.nodes, scene.elements)};
 }
 
+void EveryNth::shown(const Run& run, const Write& write) {
+  lastSkipped_ = (run.steps() - 1) % every_ != 0;
+  if (!lastSkipped_) {
+    write(stepOf(run.scene()));
+    return;
+  }
+  if (!skipped_) skipped_ = std::make_unique<Snapshot>();
+  skipped_->take(run.scene());
+}
+
+void EveryNth::ended(const Write& write) {
+  if (lastSkipped_) write(stepOf(skipped_->scene()));
+  lastSkipped_ = false;
+}
+
 void writeRun(Run& run, StepWriter& writer, long every, Progress& progress) {
-  // Most runs are written whole, and never copy a step.
-  const std::unique_ptr<Snapshot> skipped = every > 1 ? std::make_unique<Snapshot>() : nullptr;
-  bool lastSkipped = false;
+  EveryNth cut(every);
+  const EveryNth::Write write = [&writer](const StepData& step) { writer.add(step); };
   while (run.next()) {
-    lastSkipped = (run.steps() - 1) % every != 0;
-    if (lastSkipped) {
-      skipped->take(run.scene());
-    } else {
-      writer.add(stepOf(run.scene()));
-    }
+    cut.shown(run, write);
     progress.update(run.recordsRead(), writer.steps(), run.fractionRead());
   }
   run.requireSteps();
-  if (lastSkipped) writer.add(stepOf(skipped->scene()));
+  cut.ended(write);
   writer.finish();
   progress.finish(run.recordsRead(), writer.steps());
 }

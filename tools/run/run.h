@@ -2,6 +2,8 @@
 // step by step through the viewer's own replay step, with the tables the viewer holds at each.
 #pragma once
 
+#include <cstddef>
+#include <functional>
 #include <limits>
 #include <memory>
 #include <vector>
@@ -35,6 +37,22 @@ class Run {
   // A read from any of them that waits on a pipe ends when a stop signal comes.
   Run(const Program& program, TimeRange range);
 
+  // A run whose result records the caller hands over with feed() instead of the replay reading
+  // RESULT_FILE itself: for a companion that follows the file as a solver writes it, and must
+  // never block on a record that is still being written. Opens the node and element files alone,
+  // with the same checks; every record still goes through the viewer's replay step.
+  struct FedRecords {};
+  Run(const Program& program, TimeRange range, FedRecords);
+
+  // Appends bytes of the result file to what the replay has still to read of it. Only a run made
+  // with FedRecords takes them; advance() then reads as many records as complete ones were fed.
+  void feed(const char* data, std::size_t size);
+
+  // One record of the run, as next() takes them: Shown when it lies within the range (scene()
+  // shows it), Skipped before range.from, Ended once the run has ended (as for next()).
+  enum class Step { Shown, Skipped, Ended };
+  Step advance();
+
   // Steps to the next record of the run within the range and returns true; scene() is then what
   // the viewer shows at that record. Returns false once the run has ended: at the end time, at
   // the end of the data as in the viewer, or beyond range.to. The step that finds the end of the
@@ -45,6 +63,7 @@ class Run {
   bool next();
 
   Scene scene() const;
+  bool ended() const { return ended_; }          // next() and advance() give no more records
   long recordsRead() const { return records_; }  // records of the run read so far
   long steps() const { return steps_; }          // of those, the ones returned by next()
   // The share of the result file read so far, 0 ... 1; 0 where it is not known (a pipe).
@@ -58,6 +77,7 @@ class Run {
   const Program& program_;
   TimeRange range_;
   std::unique_ptr<Replay> replay_;  // large: the streams' buffers and the tables
+  bool fed_ = false;                // the records come from feed()
   bool ended_ = false;
   long records_ = 0;
   long steps_ = 0;
@@ -78,6 +98,24 @@ struct Snapshot {
 
 // The step the viewer shows, as writers take it.
 StepData stepOf(const Scene& scene);
+
+// Every `every`-th step of a run, the first and the last included: a step left out is kept until
+// the next one shows it was not the last.
+class EveryNth {
+ public:
+  using Write = std::function<void(const StepData&)>;
+  explicit EveryNth(long every) : every_(every) {}
+
+  // The step the run has just shown: written unless it is left out.
+  void shown(const Run& run, const Write& write);
+  // The run has ended: its last step is written if it was left out.
+  void ended(const Write& write);
+
+ private:
+  long every_;
+  bool lastSkipped_ = false;
+  std::unique_ptr<Snapshot> skipped_;  // allocated once a step is left out: most runs are whole
+};
 
 // Writes every `every`-th step of the run into `writer`, the first and the last included (a step
 // left out is kept until the next one shows it was not the last), showing progress; then throws

@@ -1,0 +1,296 @@
+"""The live server with real stream clients that read its frames and inflate its chunks as the page
+does: a writer appends the demo in bursts cut anywhere, and a client gets every step once, in
+order, with its time; a client whose connection a proxy cuts resumes with ?run&from and ends with
+every step once; a truncated result.dat begins a new run; a named pipe with --every, --from and
+--to; requests refused for their Host, method, path or token, with the headers every response
+carries; failures before serving; SIGINT with clients connected: gone within a second, status 0,
+the port free again and nothing left in the folder."""
+
+import os
+import random
+import re
+import select
+import signal
+import socket
+import struct
+import threading
+import time
+import zlib
+
+import harness
+from harness import GEO, RES, TRI, Failure
+
+SECURITY = {"referrer-policy": "no-referrer", "x-content-type-options": "nosniff",
+            "cache-control": "no-store"}
+
+
+def request(port, target, headers=None, method="GET", host=None):
+    """One request on a connection of its own: (status, headers in lower case, body)."""
+    s = socket.create_connection(("127.0.0.1", port), timeout=harness.TIMEOUT)
+    lines = ["%s %s HTTP/1.1" % (method, target), "Host: " + (host or "127.0.0.1:%d" % port),
+             "Connection: close"] + ["%s: %s" % kv for kv in (headers or {}).items()]
+    s.sendall(("\r\n".join(lines) + "\r\n\r\n").encode())
+    data = b""
+    while chunk := s.recv(1 << 16):
+        data += chunk
+    s.close()
+    head, _, body = data.partition(b"\r\n\r\n")
+    status = int(head.split()[1])
+    fields = dict(line.split(": ", 1) for line in head.decode().split("\r\n")[1:])
+    return status, {k.lower(): v for k, v in fields.items()}, body
+
+
+class Stream:
+    """A client of /run that holds the run as the page's store does: a new run id clears it, a
+    steps chunk may repeat steps it holds but never leave a gap."""
+
+    def __init__(self, port, token, query=""):
+        self.port, self.token = port, token
+        self.run = None
+        self.times, self.chunks, self.runs, self.beats = [], [], [], []
+        self.ended = self.mesh = False
+        self.connect(query)
+
+    def connect(self, query):
+        self.sock = socket.create_connection(("127.0.0.1", self.port), timeout=harness.TIMEOUT)
+        self.sock.sendall(("GET /run%s HTTP/1.1\r\nHost: localhost:%d\r\nX-Meshplay-Token: %s\r\n"
+                           "\r\n" % (query, self.port, self.token)).encode())
+        self.raw, self.body, self.head = b"", b"", None
+
+    def resume(self):
+        self.connect("?run=%d&from=%d" % (self.run, len(self.times)))
+
+    def pump(self, wait=0.0):
+        """Reads what has come; False once the server closed the connection."""
+        while select.select([self.sock], [], [], wait)[0]:
+            data = self.sock.recv(1 << 20)
+            if not data:
+                return False
+            self.raw += data
+            self.dechunk()
+            wait = 0.0
+        return True
+
+    def dechunk(self):
+        if self.head is None:
+            if b"\r\n\r\n" not in self.raw:
+                return
+            self.head, _, self.raw = self.raw.partition(b"\r\n\r\n")
+            if not self.head.startswith(b"HTTP/1.1 200") or b"chunked" not in self.head:
+                raise Failure("/run answered %r" % self.head)
+        while b"\r\n" in self.raw:
+            size_line, _, rest = self.raw.partition(b"\r\n")
+            size = int(size_line, 16)
+            if len(rest) < size + 2:
+                return
+            self.body += rest[:size]
+            self.raw = rest[size + 2:]
+            self.frames()
+
+    def frames(self):
+        while len(self.body) >= 5:
+            kind, size = self.body[0:1], struct.unpack("<I", self.body[1:5])[0]
+            if len(self.body) < 5 + size:
+                return
+            payload, self.body = self.body[5:5 + size], self.body[5 + size:]
+            if kind == b"R":
+                run = struct.unpack("<I", payload)[0]
+                if run != self.run:
+                    self.run, self.times, self.mesh, self.ended = run, [], False, False
+                self.runs.append(run)
+            elif kind == b"M":
+                self.mesh = True
+                nodes, triangles = struct.unpack("<II", zlib.decompress(payload)[:8])
+                if len(zlib.decompress(payload)) != 8 + 16 * nodes + 12 * triangles:
+                    raise Failure("a mesh chunk of the wrong size")
+            elif kind == b"S":
+                data = zlib.decompress(payload)
+                first, count = struct.unpack("<II", data[:8])
+                if first > len(self.times) or not self.mesh:
+                    raise Failure("steps from %d, %d held, mesh %s" % (first, len(self.times),
+                                                                       self.mesh))
+                self.chunks.append((first, count))
+                times = struct.unpack("<%dd" % count, data[24:24 + 8 * count])
+                self.times += times[len(self.times) - first:]
+            elif kind == b"E":
+                self.ended = True
+            elif kind == b"H":
+                self.beats.append(struct.unpack("<d", payload)[0])
+            else:
+                raise Failure("a frame of kind %r" % kind)
+
+
+def cutting_proxy(port, after):
+    """A proxy to the server's port that closes the connection once `after` bytes went through to
+    its one client; returns its own port."""
+    listener = socket.create_server(("127.0.0.1", 0))
+
+    def forward():
+        client, _ = listener.accept()
+        server = socket.create_connection(("127.0.0.1", port))
+        passed = 0
+        while passed < after:
+            for s in select.select([client, server], [], [], harness.TIMEOUT)[0]:
+                data = s.recv(1 << 14)
+                (server if s is client else client).sendall(data)
+                passed += len(data) if s is server else 0
+        for s in (client, server, listener):
+            s.close()
+    threading.Thread(target=forward, daemon=True).start()
+    return listener.getsockname()[1]
+
+
+def records(ctx, text):
+    """The records of result.dat's text, each with its white space after it, and their times."""
+    per = ctx.profile.header_values + 2 * ctx.profile.pairs
+    ends = [m.end() for m in re.finditer(rb"\S+\s", text)][per - 1::per]
+    parts = [text[a:b] for a, b in zip([0] + ends, ends)]
+    return parts, [float(r.split()[0]) for r in parts]
+
+
+def pump_all(clients, until, what):
+    harness.poll(lambda: all(c.pump() for c in clients) and until(), what=what)
+
+
+def run(ctx):
+    p = ctx.profile
+    demo = ctx.folder()
+    ctx.companion("demodata", demo, demo).finish()
+    with open(os.path.join(demo, RES), "rb") as f:
+        text = f.read()
+    parts, times = records(ctx, text)
+    work = ctx.folder({name: ctx.model_files()[name] for name in (GEO, TRI)})
+    server = ctx.serve(work)
+    if not re.fullmatch(r"http://127\.0\.0\.1:%d/\?token=[0-9a-f]{48}" % server.port, server.url):
+        raise Failure("the address printed: %r" % server.url)
+    refusals(server)
+
+    # Before any record: the run's id, then a heartbeat that counts from the run's start.
+    direct = Stream(server.port, server.token)
+    pump_all([direct], lambda: direct.beats, "a heartbeat")
+    if direct.times or not 1.5 <= direct.beats[0] <= 5 or len(set(direct.runs)) != 1:
+        raise Failure("before any record: %r steps, heartbeats %r" % (direct.times, direct.beats))
+    cut = Stream(cutting_proxy(server.port, 120000), server.token)
+    cut.port = server.port  # it resumes directly
+
+    # The demo in bursts cut anywhere, read between them.
+    rng = random.Random(7)
+    with open(os.path.join(work, RES), "ab", buffering=0) as f:
+        at = 0
+        while at < len(text):
+            size = rng.randrange(1, 3 * len(parts[0]))
+            f.write(text[at:at + size])
+            at += size
+            for client in (direct, cut):
+                if not client.pump(0.002):
+                    client.resume()
+    pump_all([direct, cut], lambda: direct.ended and cut.ended, "the end of the run")
+    if direct.times != times or [c[0] for c in direct.chunks] != [sum(c[1] for c in direct.chunks[:k])
+                                                                  for k in range(len(direct.chunks))]:
+        raise Failure("steps %d of %d, times %r ..., chunks %r ..." % (
+            len(direct.times), len(times), direct.times[:3], direct.chunks[:5]))
+    if cut.times != times or len(set(cut.runs)) != 1 or len(cut.runs) < 2:
+        raise Failure("through a cut connection: %d steps of %d, runs %r" % (
+            len(cut.times), len(times), cut.runs))
+
+    # The solver starts again: a new run, from its first record.
+    with open(os.path.join(work, RES), "wb") as f:
+        f.write(b"".join(parts[:3]))
+    pump_all([direct], lambda: len(direct.times) == 3, "the new run's steps")
+    late = Stream(server.port, server.token, "?run=%d&from=2" % direct.runs[0])
+    pump_all([late], lambda: len(late.times) == 3, "the new run, whole, for an old page")
+    if direct.run == direct.runs[0] or direct.ended or late.run != direct.run or \
+            direct.times != times[:3]:
+        raise Failure("after truncation: runs %r, times %r, ended %s" % (
+            direct.runs, direct.times, direct.ended))
+
+    # A stop with clients connected.
+    started = time.monotonic()
+    server.proc.send_signal(signal.SIGINT)
+    status, out, err = server.finish(timeout=5)
+    took = time.monotonic() - started
+    if status != 0 or took > 1.0 or err or sorted(os.listdir(work)) != sorted([GEO, TRI, RES]):
+        raise Failure("SIGINT: status %d after %.2f s, stderr %r, folder %r" % (
+            status, took, err, os.listdir(work)))
+    harness.poll(lambda: not direct.pump() and not late.pump(), what="connections closed")
+    again = ctx.serve(work, "--port", str(server.port))
+    again.proc.send_signal(signal.SIGTERM)
+    if again.port != server.port or again.finish(timeout=5)[0] != 0:
+        raise Failure("the port was not free again, or SIGTERM did not end the server")
+
+    piped(ctx, times, parts)
+    failures(ctx, work)
+
+
+def refusals(server):
+    """Each refusal, and what every response carries."""
+    port, token = server.port, server.token
+    status, headers, page = request(port, "/?token=" + token)
+    nonce = re.search(r"script-src 'nonce-([0-9a-f]+)'", headers.get("content-security-policy", ""))
+    cookie = headers.get("set-cookie", "").split(";")[0]
+    if status != 200 or not nonce or page.count(b'nonce="%s"' % nonce.group(1).encode()) != 2 \
+            or cookie != "meshplay-%d=%s" % (port, token) or b'"live": true' not in page:
+        raise Failure("the page: %d %r, cookie %r" % (status, headers, cookie))
+    rows = [  # why, method, target, headers, Host, status
+        ("the cookie", "HEAD", "/run", {"Cookie": cookie}, None, 200),
+        ("no token", "GET", "/run", {}, None, 401),
+        ("a wrong token", "GET", "/?token=" + token[::-1], {}, None, 403),
+        ("a wrong cookie", "GET", "/run", {"Cookie": cookie[:-1] + "0"}, None, 403),
+        ("a name for Host", "GET", "/?token=" + token, {}, "attacker.example:%d" % port, 403),
+        ("POST", "POST", "/run", {"X-Meshplay-Token": token, "Content-Length": "0"}, None, 405),
+        ("a file", "GET", "/geodata.dat", {"X-Meshplay-Token": token}, None, 404),
+        ("a way out", "GET", "/../" + RES, {"X-Meshplay-Token": token}, None, 404),
+        ("a body", "GET", "/run", {"X-Meshplay-Token": token, "Content-Length": "5"}, None, 413),
+        ("headers too large", "GET", "/run", {"X-Pad": "x" * 9000}, None, 431),
+    ]
+    for why, method, target, fields, host, want in rows:
+        status, headers, body = request(port, target, fields, method, host)
+        missing = [k for k, v in SECURITY.items() if headers.get(k) != v]
+        if "default-src 'none'" not in headers.get("content-security-policy", ""):
+            missing.append("content-security-policy")
+        if status != want or missing or (want != 200 and b"\x00" in body):
+            raise Failure("%s: status %d (expected %d), missing %r" % (why, status, want, missing))
+
+
+def piped(ctx, times, parts):
+    """result.dat a named pipe: every third step from the second on, the last within --to
+    included; the writer's close ends the run; the next writer begins a new one."""
+    work = ctx.folder({name: ctx.model_files()[name] for name in (GEO, TRI)})
+    os.mkfifo(os.path.join(work, RES))
+    first, last = 1, 40
+    server = ctx.serve(work, "--port", "0", "--every", "3", "--from", repr(times[first]),
+                       "--to", repr(times[last]))
+    client = Stream(server.port, server.token)
+    for writes in range(2):
+        with open(os.path.join(work, RES), "wb") as f:
+            f.write(b"".join(parts[:60]))
+        pump_all([client], lambda: client.ended, "the end of the piped run")
+        want = times[first:last + 1:3] + ([times[last]] if (last - first) % 3 else [])
+        if client.times != want or len(set(client.runs)) != writes + 1:
+            raise Failure("piped, writer %d: times %r, expected %r, runs %r" % (
+                writes, client.times, want, client.runs))
+    server.proc.send_signal(signal.SIGINT)
+    server.finish()
+
+
+def failures(ctx, work):
+    """Failures before serving: one line, status 1."""
+    empty = ctx.folder()
+    busy = ctx.serve(work)
+    rows = [  # folder, arguments, the line expected after the program's name
+        (empty, [], "geodata.dat: No such file or directory"),
+        (work, ["--port", str(busy.port)], "port %d: Address already in use" % busy.port),
+        (work, ["--bind", "192.0.2.1"], "port 8765 of 192.0.2.1: Cannot assign requested"),
+        (work, ["--bind", "here"], "invalid value 'here' for --bind: expected an IP address"),
+        (work, ["--from", "3", "--to", "2"], "--from 3 lies after --to 2"),
+        (work, ["run.html"], "unexpected argument 'run.html'; see --help"),
+    ]
+    for folder, args, line in rows:
+        status, out, err = ctx.companion("serve", folder, *args).finish(timeout=10)
+        if status != 1 or out or err.count("\n") != 1 or line not in err:
+            raise Failure("%r: status %d, stdout %r, stderr %r" % (args, status, out, err))
+    busy.proc.send_signal(signal.SIGINT)
+    busy.finish()
+
+
+harness.main(run)

@@ -1,0 +1,79 @@
+// Following the result file as a solver writes it: the bytes it gains, cut at the end of the last
+// complete record, and the moments a new run begins (the file truncated or replaced, a pipe with
+// a new writer). It never blocks and never reads a record twice.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstddef>
+#include <string>
+
+#include "common/unique_fd.h"
+
+namespace companion {
+
+// Where a result file's records end: a record is `fieldsPerRecord` fields separated by white
+// space (as the reader's scans skip it), and it is complete once white space follows its last
+// field, so that a record whose last number is still being written waits for the rest.
+class RecordCounter {
+ public:
+  explicit RecordCounter(std::size_t fieldsPerRecord) : perRecord_(fieldsPerRecord) {}
+
+  // Takes the next bytes of the file. Returns how many of them, from the first, end with the
+  // last record they complete (0 if they complete none), and adds the records to `records`.
+  std::size_t take(const char* data, std::size_t size, std::size_t& records);
+  void reset() { fields_ = 0, inField_ = false; }
+
+ private:
+  std::size_t perRecord_;
+  std::size_t fields_ = 0;  // fields of the record begun, the one being read included
+  bool inField_ = false;
+};
+
+// What one look at the result file found.
+struct Arrival {
+  bool newRun = false;      // what follows begins a new run
+  std::string text;         // records, in file order
+  std::size_t records = 0;  // the complete records in `text`
+  // A pipe's writer closed: `text` ends with everything it wrote, a record cut short included,
+  // and the run ends there as the viewer's does.
+  bool closed = false;
+  bool more = false;  // the look stopped early, more is there: look again
+};
+
+class ResultFollower {
+ public:
+  // Follows `name` in the working folder, a regular file or a named pipe, which may not exist
+  // yet. Watches it and the folder with inotify.
+  ResultFollower(std::string name, std::size_t fieldsPerRecord);
+
+  // Readable when the file or the folder changed, a pipe's writes and its writer's close
+  // included: then look(). -1 where inotify cannot be had: then look every so often.
+  int changes() const { return changes_.get(); }
+
+  // Takes what the file holds now beyond what was read: a regular file's new bytes, a pipe's
+  // data; notices a truncated or replaced file and a pipe whose writer left. Reads at most a few
+  // megabytes at a time (`more` then says so), so that a long file already written does not hold
+  // up everything else.
+  Arrival look();
+
+ private:
+  bool open(Arrival& arrival);
+  void restart(Arrival& arrival);
+  void watchFile();
+
+  std::string name_;
+  RecordCounter counter_;
+  UniqueFd changes_;  // inotify
+  int fileWatch_ = -1;
+  UniqueFd file_;
+  bool pipe_ = false;
+  dev_t device_ = 0;
+  ino_t inode_ = 0;
+  long long offset_ = 0;    // bytes read of the regular file
+  bool begun_ = false;      // bytes of the run were read from this file
+  bool pipeEnded_ = false;  // a pipe's writer left after a run: the next one's bytes begin one
+  std::string partial_;     // the beginning of a record, read but not complete
+};
+
+}  // namespace companion

@@ -1,0 +1,110 @@
+// meshplay-a-serve, meshplay-b-serve, ...: the run a solver is writing, followed record by record
+// as the viewer replays it and pushed to every browser that opens the printed address, in the
+// player of the web page.
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <system_error>
+
+#include "common/program.h"
+#include "html/profile_facts.h"
+#include "model/profile.h"
+#include "run/run.h"
+#include "serve/server.h"
+
+namespace {
+
+using namespace companion;
+
+struct ServeOptions {
+  long port = DEFAULT_PORT;
+  bool portGiven = false;
+  std::string bind;
+  long every = 1;
+  TimeRange range;
+  std::string title;
+};
+
+CommandLine commandLine(ServeOptions& o) {
+  CommandLine cli{
+      nullptr,
+      false,
+      "",
+      "Follows result.dat in the current folder as a solver writes it, with geodata.dat and\n"
+      "tridata.dat, and serves the run as " MESHPLAY_VIEWER
+      " replays it to web browsers, live, in the player\n"
+      "of " MESHPLAY_VIEWER
+      "-html: each time step appears as soon as its record is complete. Prints the\n"
+      "address to open, with its token; Ctrl-C stops it. See man " MESHPLAY_VIEWER "-serve.",
+      {}};
+  cli.options.push_back({"port", "N",
+                         "listen on port N (default 8765, or the next free one); 0: any free port",
+                         "a port number from 0 to 65535", &o.port, 0, 65535, &o.portGiven});
+  cli.options.push_back({"bind", "ADDRESS",
+                         "listen on ADDRESS (0.0.0.0: all) instead of this machine alone; anyone "
+                         "with the address can then watch",
+                         "an IP address", &o.bind});
+  for (const Option& cut : cutOptions(o.every, o.range)) cli.options.push_back(cut);
+  cli.options.push_back({"title", "TEXT",
+                         "the page's title (default: the folder's name and the program's)",
+                         "a text", &o.title});
+  return cli;
+}
+
+// The run as the viewer replays it, from the records the server hands over.
+class LiveRun : public StepSource {
+ public:
+  LiveRun(const Program& program, const ServeOptions& options)
+      : program_(program), options_(options) {}
+
+  void restart() override {
+    run_ = std::make_unique<Run>(program_, options_.range, Run::FedRecords{});
+    cut_ = EveryNth(options_.every);
+  }
+
+  bool take(const Arrival& arrival, const Sink& sink) override {
+    run_->feed(arrival.text.data(), arrival.text.size());
+    // After a pipe's end, to the end of the data, a record cut short included.
+    for (std::size_t k = 0; k < arrival.records || arrival.closed; ++k) {
+      const Run::Step step = run_->advance();
+      if (step == Run::Step::Shown) cut_.shown(*run_, sink);
+      if (step == Run::Step::Ended || run_->ended()) {
+        cut_.ended(sink);
+        return true;
+      }
+    }
+    return false;
+  }
+
+ private:
+  const Program& program_;
+  const ServeOptions& options_;
+  std::unique_ptr<Run> run_;
+  EveryNth cut_{1};
+};
+
+void serveRun(const Program& program, const ServeOptions& o) {
+  checkRange(o.range);
+  std::error_code ec;
+  const std::string folder = std::filesystem::current_path(ec).filename().string();
+  ServeSettings settings;
+  settings.resultFile = RESULT_FILE;
+  settings.port = o.port;
+  settings.portGiven = o.portGiven;
+  settings.bind = o.bind;
+  settings.facts = {o.title.empty() ? folder + " \u2014 " MESHPLAY_VIEWER : o.title,
+                    MESHPLAY_VIEWER, profileFacts(), 0};
+  settings.encoding.row = static_cast<std::size_t>(NX) + 1;
+  settings.fieldsPerRecord = RECORD_VALUES;
+  LiveRun live(program, o);
+  serve(program, settings, live);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  ServeOptions options;
+  return runProgram(
+      argc, argv, commandLine(options),
+      [&options](const Program& program, const std::string&) { serveRun(program, options); });
+}
