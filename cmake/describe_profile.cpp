@@ -1,7 +1,7 @@
 // A configure-time helper: prints the facts of one profile as JSON, taken from the compiled
 // constants themselves, so that a profile may compute its counts or set its own layout and the
 // build, the manual pages, the package and the tests still get the values the program uses. The
-// build compiles it with MESHPLAY_PROFILE set and runs it once per profile (CMakeLists.txt).
+// build compiles it with MESHPLAY_PROFILE set and runs it once per profile (cmake/Profiles.cmake).
 #include <charconv>
 #include <cstdio>
 #include <string>
