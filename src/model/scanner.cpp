@@ -209,16 +209,25 @@ std::size_t shortenLongNumber(InputStream& s, bool real, char (&text)[SHORT_TEXT
   return n;
 }
 
-// A conversion that stopped this close to the end of a full buffer may have been cut short by it,
-// and the number be longer than the buffer: a real's "inf" may go on to "infinity", its "1e" to
-// "1e+5"; an integer's digits, only if they run up to the very end.
+// Whether a conversion that stopped at `stop`, in a full buffer that ends at `last`, may have been
+// cut short by the buffer's end, the number being longer than the whole buffer: an integer's
+// digits then run up to the very end; a real's text may go on from a few bytes before it ("inf"
+// to "infinity", "1e" to "1e+5"). Written apart for each kind: as one comparison for both, the
+// integer scan compiled to 4.5 per cent more instructions.
 template <class T>
-constexpr std::ptrdiff_t DECIDING_BYTES = std::is_same_v<T, double> ? 8 : 1;
+bool mayRunOn(const char* stop, const char* last) {
+  if constexpr (std::is_same_v<T, double>) {
+    return last - stop < 8;
+  } else {
+    return stop == last;
+  }
+}
 
 // One field of either kind. The buffered bytes are converted where they lie; while they end inside
 // the field, more is read and the conversion done again, and a number longer than the whole
-// buffer takes the slow path. It is built into each scan as if written out there: left a call of
-// its own, the integer scan, the loop of the node and triangle files, read some 5 per cent slower.
+// buffer takes the slow path. It is built into each scan as if written out there, which gives
+// each the instructions it had when the two were written out apart; left a call of its own, the
+// scans ran 0.3 to 0.6 per cent more.
 template <class T, Conversion (*convert)(const char*, const char*, T&)>
 [[gnu::always_inline]] inline bool scanField(InputStream& s, T& out) {
   if (!skipSpace(s)) return false;
@@ -228,7 +237,7 @@ template <class T, Conversion (*convert)(const char*, const char*, T&)>
     const Conversion c = convert(s.buffer + s.pos, last, value);
     if (!fieldIsComplete(s, c.stop)) {
       if (extendField(s)) continue;
-      if (c.ok && last - c.stop < DECIDING_BYTES<T>) {
+      if (c.ok && mayRunOn<T>(c.stop, last)) {
         char text[SHORT_TEXT_SIZE];
         const std::size_t length = shortenLongNumber(s, std::is_same_v<T, double>, text);
         convert(text, text + length, out);
