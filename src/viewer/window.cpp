@@ -6,6 +6,8 @@
 #include <malloc.h>
 #endif
 
+#include "model/display_settings.h"
+
 namespace {
 
 // Mesa's software renderer replaces its 512 KiB immediate-mode vertex buffer every few frames
@@ -46,5 +48,7 @@ void setProjection(int width, int height) {
   // A minimised window has no extent; an orthographic box of zero width is invalid, so the matrix
   // stays identity until the next reshape brings a real size.
   if (width <= 0 || height <= 0) return;
-  glOrtho(-width / 200.0, width / 200.0, -height / 200.0, height / 200.0, -1.0, 1.0);
+  const double halfWidth = width / (2.0 * PIXELS_PER_UNIT);
+  const double halfHeight = height / (2.0 * PIXELS_PER_UNIT);
+  glOrtho(-halfWidth, halfWidth, -halfHeight, halfHeight, -1.0, 1.0);
 }

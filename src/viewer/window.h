@@ -10,5 +10,6 @@ inline constexpr int WINDOW_SIZE = 300;
 // for reuse from then on, so that the GL driver's buffers do not fault in afresh every few frames.
 void openWindow(int argc, char** argv);
 
-// Reshape callback: one drawing unit is 100 pixels on both axes, the origin at the window centre.
+// Reshape callback: one drawing unit is PIXELS_PER_UNIT pixels on both axes
+// (model/display_settings.h), the origin at the window centre.
 void setProjection(int width, int height);

@@ -35,6 +35,7 @@ class Profile:
         self.hw, self.hh = d["HW"], d["HH"]
         self.fw = d["FW"]  # base line and progress frame half-width
         self.y_label, self.y_top, self.y_bot = d["YLABEL"], d["YTOP"], d["YBOT"]
+        self.scale_init, self.scale_step = d["SCALE_INIT"], d["SCALE_STEP"]
 
     def rest(self, i):
         return (i % (self.nx + 1)) * self.dx, (i // (self.nx + 1)) * self.dy
@@ -44,11 +45,13 @@ class Profile:
 
 
 class View:
-    """Maps model coordinates to image pixels for a window size and view scale: one drawing unit
-    is 100 pixels, the origin (the grid's centre) at the window centre, rows counted downwards."""
+    """Maps model coordinates to image pixels for a window size and view scale (by default the
+    profile's opening one): one drawing unit is 100 pixels, the origin (the grid's centre) at the
+    window centre, rows counted downwards."""
 
-    def __init__(self, profile, width=300, height=300, scale=0.03):
-        self.p, self.width, self.height, self.scale = profile, width, height, scale
+    def __init__(self, profile, width=300, height=300, scale=None):
+        self.p, self.width, self.height = profile, width, height
+        self.scale = profile.scale_init if scale is None else scale
 
     def px(self, x, y):
         return (self.width / 2 + 100 * x / self.scale, self.height / 2 - 100 * y / self.scale)

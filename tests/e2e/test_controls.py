@@ -3,6 +3,8 @@ left click that plays to the end of the run and stops there, on the real program
 pause key's turns, inert upper-case letters and the other rows of the controls table are the unit
 tests' part.)"""
 
+import math
+
 import harness
 from harness import BLACK, END_OF_RUN, Failure, View, frame_probes, grid_probes, progress, times
 
@@ -39,7 +41,7 @@ def run(ctx):
             raise Failure("%s: console %r" % (what, got[:200]))
         shown += n
 
-    def picture(name, scale=0.03, nodes=True, elements=True):
+    def picture(name, scale=None, nodes=True, elements=True):
         view = View(p, scale=scale)
         v.expect_picture(frame_probes(view, ts[shown]) + grid_probes(view, nodes, elements), name)
 
@@ -60,21 +62,25 @@ def run(ctx):
         steps(1)
         picture("toggled-" + key, nodes=nodes, elements=elements)
 
-    # Twelve presses of the down arrow take the scale from 0.03 to 0.06: half the picture. The up
-    # arrow brings it back, and further up never takes the scale below half a step: fourteen
-    # presses leave 0.0025, where the grid's centre node sits at the window centre and the grid
-    # is 12 times its size. Without that floor the scale would reach -0.005, a mirrored grid at
-    # 6 times its size, with node points half-way between those expected.
+    # Each press of the down arrow adds a step to the scale, twelve of them (from 0.03 to 0.06 in
+    # A and B) halve the picture. The up arrow brings it back, and further up never takes the
+    # scale below half a step: two presses more than it takes leave the last scale of whole steps
+    # down that is not below half a step (0.0025, eleven steps down, in A and B), where the grid's
+    # centre node sits at the window centre and the grid is 12 times its size. Without that floor
+    # the scale would go on to 0 and below, a mirrored grid, with node points half-way between
+    # those expected.
     # Every press posts a redraw, but redraws posted before the next frame merge into one, so a
     # quick run of presses may draw fewer frames than it has presses.
     centre = p.corner(p.nx // 2, p.ny // 2)
-    for key, presses, name, scale in (("Down", 12, "zoomed-out", 0.06),
-                                      ("Up", 12, "zoomed-back", 0.03),
-                                      ("Up", 14, "zoomed-in", 0.0025),
-                                      ("Down", 11, "zoomed-back-again", 0.03)):
+    start, step = p.scale_init, p.scale_step
+    down = math.floor((start - step / 2) / step)  # the presses that reach the floor
+    for key, presses, name, scale in (("Down", 12, "zoomed-out", start + 12 * step),
+                                      ("Up", 12, "zoomed-back", start),
+                                      ("Up", down + 2, "zoomed-in", start - down * step),
+                                      ("Down", down, "zoomed-back-again", start)):
         v.key(*[key] * presses)
         played("%d x %s" % (presses, key), 1, presses)
-        if scale > 0.01:
+        if name != "zoomed-in":
             picture(name, scale=scale)
         else:
             view = View(p, scale=scale)

@@ -1,10 +1,6 @@
 // The recording GL and GLUT double.
 #include "gl_double.h"
 
-#include <cstdio>
-#include <cstring>
-#include <initializer_list>
-
 GlRecord gl;
 
 void resetGl() {
@@ -21,20 +17,8 @@ std::vector<const RecordedPrimitive*> GlRecord::of(GLenum mode) const {
 
 namespace {
 
-void call(const char* name, std::initializer_list<double> arguments = {}) {
-  std::string text = name;
-  for (double a : arguments) {
-    char number[32];
-    std::snprintf(number, sizeof number, " %.17g", a);
-    text += number;
-  }
-  gl.calls.push_back(text);
-}
-
-void vertex(double x, double y, bool single) {
-  RecordedVertex v{x, y, single, {}};
-  std::memcpy(v.color, gl.color, sizeof v.color);
-  if (!gl.primitives.empty()) gl.primitives.back().vertices.push_back(v);
+void vertex(double x, double y) {
+  if (!gl.primitives.empty()) gl.primitives.back().vertices.push_back({x, y});
 }
 
 }  // namespace
@@ -46,87 +30,26 @@ extern "C" {
 void glClear(GLbitfield) {
   ++gl.clears;
 }
-void glClearColor(GLfloat r, GLfloat g, GLfloat b, GLfloat a) {
-  call("glClearColor", {r, g, b, a});
-}
-void glViewport(GLint x, GLint y, GLsizei w, GLsizei h) {
-  call("glViewport", {double(x), double(y), double(w), double(h)});
-}
-void glLoadIdentity() {
-  call("glLoadIdentity");
-}
-void glOrtho(GLdouble l, GLdouble r, GLdouble b, GLdouble t, GLdouble n, GLdouble f) {
-  call("glOrtho", {l, r, b, t, n, f});
-}
 void glBegin(GLenum mode) {
-  gl.primitives.push_back({mode, gl.pointSize, {}});
+  gl.primitives.push_back({mode, {}});
   gl.inBegin = true;
 }
 void glEnd() {
   gl.inBegin = false;
 }
 void glVertex2f(GLfloat x, GLfloat y) {
-  vertex(x, y, true);
+  vertex(x, y);
 }
 void glVertex2d(GLdouble x, GLdouble y) {
-  vertex(x, y, false);
-}
-void glColor3d(GLdouble r, GLdouble g, GLdouble b) {
-  gl.color[0] = r;
-  gl.color[1] = g;
-  gl.color[2] = b;
-}
-void glPointSize(GLfloat size) {
-  gl.pointSize = size;
+  vertex(x, y);
 }
 void glRasterPos3d(GLdouble x, GLdouble y, GLdouble z) {
   gl.rasterPos[0] = x;
   gl.rasterPos[1] = y;
   gl.rasterPos[2] = z;
-  std::memcpy(gl.rasterColor, gl.color, sizeof gl.rasterColor);
-}
-
-void glutInit(int*, char**) {
-  call("glutInit");
-}
-void glutInitDisplayMode(unsigned int mode) {
-  call("glutInitDisplayMode", {double(mode)});
-}
-void glutInitWindowPosition(int x, int y) {
-  call("glutInitWindowPosition", {double(x), double(y)});
-}
-void glutInitWindowSize(int w, int h) {
-  call("glutInitWindowSize", {double(w), double(h)});
-}
-int glutCreateWindow(const char* title) {
-  gl.calls.push_back(std::string("glutCreateWindow ") + title);
-  return 1;
-}
-void glutReshapeFunc(void (*f)(int, int)) {
-  gl.reshape = f;
-  call("glutReshapeFunc");
-}
-void glutDisplayFunc(void (*f)()) {
-  gl.display = f;
-  call("glutDisplayFunc");
-}
-void glutMouseFunc(void (*f)(int, int, int, int)) {
-  gl.mouse = f;
-  call("glutMouseFunc");
-}
-void glutKeyboardFunc(void (*f)(unsigned char, int, int)) {
-  gl.keyboard = f;
-  call("glutKeyboardFunc");
-}
-void glutSpecialFunc(void (*f)(int, int, int)) {
-  gl.special = f;
-  call("glutSpecialFunc");
 }
 void glutIdleFunc(void (*f)()) {
   gl.idle = f;
-}
-void glutMainLoop() {
-  call("glutMainLoop");
 }
 void glutPostRedisplay() {
   ++gl.redisplays;
@@ -134,8 +57,28 @@ void glutPostRedisplay() {
 void glutSwapBuffers() {
   ++gl.swaps;
 }
-void glutBitmapCharacter(void* font, int c) {
-  gl.font = font;
+void glutBitmapCharacter(void*, int c) {
   gl.text.push_back(static_cast<char>(c));
 }
+
+// Set-up and state that only the pixels show.
+void glClearColor(GLfloat, GLfloat, GLfloat, GLfloat) {}
+void glViewport(GLint, GLint, GLsizei, GLsizei) {}
+void glLoadIdentity() {}
+void glOrtho(GLdouble, GLdouble, GLdouble, GLdouble, GLdouble, GLdouble) {}
+void glColor3d(GLdouble, GLdouble, GLdouble) {}
+void glPointSize(GLfloat) {}
+void glutInit(int*, char**) {}
+void glutInitDisplayMode(unsigned int) {}
+void glutInitWindowPosition(int, int) {}
+void glutInitWindowSize(int, int) {}
+int glutCreateWindow(const char*) {
+  return 1;
+}
+void glutReshapeFunc(void (*)(int, int)) {}
+void glutDisplayFunc(void (*)()) {}
+void glutMouseFunc(void (*)(int, int, int, int)) {}
+void glutKeyboardFunc(void (*)(unsigned char, int, int)) {}
+void glutSpecialFunc(void (*)(int, int, int)) {}
+void glutMainLoop() {}
 }

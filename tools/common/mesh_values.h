@@ -28,8 +28,8 @@ class KeptMesh {
   // Whether `mesh` holds what was kept, byte for byte; false while nothing is kept.
   bool matches(const MeshView& mesh) const {
     return kept_ && nodes_.size() == mesh.nodeCount && elements_.size() == mesh.elementCount &&
-           std::memcmp(nodes_.data(), mesh.nodes, mesh.nodeCount * sizeof(NodePosition)) == 0 &&
-           std::memcmp(elements_.data(), mesh.elements, mesh.elementCount * sizeof(Element)) == 0;
+           sameBytes(nodes_.data(), mesh.nodes, mesh.nodeCount * sizeof(NodePosition)) &&
+           sameBytes(elements_.data(), mesh.elements, mesh.elementCount * sizeof(Element));
   }
   void keep(const MeshView& mesh) {
     nodes_.assign(mesh.nodes, mesh.nodes + mesh.nodeCount);
@@ -40,6 +40,11 @@ class KeptMesh {
   const std::vector<Element>& elements() const { return elements_; }
 
  private:
+  // An empty table may have no storage at all, which memcmp must not be given.
+  static bool sameBytes(const void* a, const void* b, std::size_t size) {
+    return size == 0 || std::memcmp(a, b, size) == 0;
+  }
+
   bool kept_ = false;
   std::vector<NodePosition> nodes_;
   std::vector<Element> elements_;

@@ -23,8 +23,9 @@ namespace {
 constexpr auto XVFB_START = std::chrono::seconds(10);
 
 // Xvfb writes its display number, then a line break, into the descriptor given with -displayfd.
-// Returns "" if it does not within XVFB_START, or closes the descriptor first (it ended).
-std::string readDisplayNumber(int fd) {
+// Throws if it does not within XVFB_START, or closes the descriptor first (it ended); `was` is
+// what DISPLAY held, for the message.
+std::string readDisplayNumber(int fd, const std::string& was) {
   using Clock = std::chrono::steady_clock;
   const Clock::time_point deadline = Clock::now() + XVFB_START;
   std::string number;
@@ -34,11 +35,12 @@ std::string readDisplayNumber(int fd) {
     const int ready = ::poll(&p, 1, 50);
     if (ready <= 0) continue;  // nothing yet, or a signal
     char c = 0;
-    if (::read(fd, &c, 1) != 1) return "";
+    if (::read(fd, &c, 1) != 1 || (c == '\n' && number.empty())) break;
     if (c == '\n') return number;
     number += c;
   }
-  return "";
+  throw Failure("Xvfb did not report its display within 10 s (no usable X display, DISPLAY " + was +
+                ")");
 }
 
 }  // namespace
@@ -65,13 +67,7 @@ XDisplay::XDisplay(const Program& program) {
                   ") and no Xvfb to draw on instead: install Debian's xvfb package");
   }
   writeEnd.reset();  // only Xvfb holds it now: its end reads as the end of the pipe
-  const std::string number = readDisplayNumber(readEnd.get());
-  if (number.empty()) {
-    throw Failure(
-        "Xvfb did not report its display within 10 s (no usable X display, "
-        "DISPLAY " +
-        was + ")");
-  }
+  const std::string number = readDisplayNumber(readEnd.get(), was);
   ::setenv("DISPLAY", (":" + number).c_str(), 1);
   std::fprintf(stderr, "%s: no usable X display (DISPLAY %s): drawing on a private Xvfb, :%s\n",
                program.name.c_str(), was.c_str(), number.c_str());
