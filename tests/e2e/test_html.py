@@ -8,6 +8,7 @@ page itself. Run as `test_html.py PROGRAM.json ARTIFACTS [ENGINE]`: CTest gives 
 of its own; without one, every engine runs in turn. The page's failures are among the companions'
 cases."""
 
+import math
 import os
 import random
 import socket
@@ -40,26 +41,31 @@ def open_page(b, path, anchor=""):
     poll(lambda: b.run("return !!(window.meshplay && meshplay.ready)"), 60, "the page to be ready")
 
 
-def check(ctx, b, work, fine, moves, times, k):
+def check(ctx, b, work, fine, times, last):
     p, view = ctx.profile, View(ctx.profile)
-    open_page(b, os.path.join(work, "run.html"), "#step=%d" % k)
+    open_page(b, os.path.join(work, "run.html"), "#step=2")
     got = b.run("return [meshplay.steps, meshplay.step, meshplay.time]")
-    if got != [len(times), k, times[k]]:
-        raise Failure("#step=%d: steps, step and time are %r" % (k, got))
+    if got != [len(times), 2, times[2]]:
+        raise Failure("#step=2: steps, step and time are %r" % got)
 
-    # The page and the viewer's drawing, pixel for pixel within one, outside the label.
+    # The page and the viewer's drawing, pixel for pixel within one, outside the label: the step
+    # the address opened, then one a seek draws.
     lx, ly = view.px(-p.fw, -p.y_label)
-    page, viewer = b.pixels("picture")[2], rgb(os.path.join(work, "frames/frame-%06d.png" % k))
-    for name, colour in (("black", BLACK), ("green", GREEN)):
-        outside = lambda x, y: not (x >= lx - 2 and ly - 18 <= y <= ly + 6)
-        ours, theirs = mask(page, colour, outside), mask(viewer, colour, outside)
-        near = lambda q, m: any((q[0] + i, q[1] + j) in m for i in (-1, 0, 1) for j in (-1, 0, 1))
-        apart = [q for q in ours if not near(q, theirs)] + [q for q in theirs if not near(q, ours)]
-        if apart or not ours:
-            raise Failure("%s pixels of the page and the recorder's frame %d differ at %d places, "
-                          "first %s" % (name, k, len(apart), apart[:5]))
+    outside = lambda x, y: not (x >= lx - 2 and ly - 18 <= y <= ly + 6)
+    near = lambda q, m: any((q[0] + i, q[1] + j) in m for i in (-1, 0, 1) for j in (-1, 0, 1))
+    for k in (2, 5):
+        b.run("meshplay.seek(arguments[0])", k)
+        page, viewer = b.pixels("picture")[2], rgb(os.path.join(work, "frames/frame-%06d.png" % k))
+        for name, colour in (("black", BLACK), ("green", GREEN)):
+            ours, theirs = mask(page, colour, outside), mask(viewer, colour, outside)
+            apart = [q for q in ours if not near(q, theirs)] + [q for q in theirs
+                                                                if not near(q, ours)]
+            if apart or not ours:
+                raise Failure("%s pixels of the page and the recorder's frame %d differ at %d "
+                              "places, first %s" % (name, k, len(apart), apart[:5]))
 
-    # n, e, then the colour box: fewer black pixels in the grid's box, then none; then colour.
+    # n, e, then the colour box: fewer black pixels in the grid's box, then none, then colour;
+    # the step stays, until r goes to the first.
     top, bottom = view.px(0, p.hh + 3 * p.dy)[1], view.px(0, -p.hh)[1] - 3
     in_grid = lambda x, y: top <= y <= bottom
     counts = [(len(mask(page, BLACK, in_grid)), len(mask(page, None, in_grid)))]
@@ -67,23 +73,15 @@ def check(ctx, b, work, fine, moves, times, k):
         act()
         data = b.pixels("picture")[2]
         counts.append((len(mask(data, BLACK, in_grid)), len(mask(data, None, in_grid))))
+    shown = [b.run("return meshplay.step")]
+    b.key("r")
+    shown.append(b.run("return meshplay.step"))
     (black, _), (no_points, _), (none, grey), (_, coloured) = counts
     area = (bottom - top) * 2 * p.hw / view.model(1)
-    if not (black > no_points > none == grey == 0 and coloured > area / 4) \
-            or b.run("return meshplay.step") != k:
+    if not (black > no_points > none == grey == 0 and coloured > area / 4) or shown != [5, 0]:
         raise Failure("(black, coloured) pixels in the grid with everything, without points, "
-                      "without outlines, coloured: %r, at step %d" % (counts, k))
-
-    # A click on a node plots its history below the picture.
-    corner = p.corner(p.nx, p.ny)
-    shown = "return document.getElementById('history').offsetHeight > 0"
-    before = b.run(shown)
-    b.click("picture", *view.node(corner, *moves[k][corner]))
-    width, _, plot = b.pixels("history")
-    curves = len(mask(plot, None, width=width))
-    if before or not b.run(shown) or curves < width / 2:
-        raise Failure("a node's history: shown before the click %s, after %s, with %d coloured "
-                      "pixels" % (before, b.run(shown), curves))
+                      "without outlines, coloured: %r; the step shown, then after r: %r"
+                      % (counts, shown))
 
     # A cut of the run and every second step of it, the last included.
     open_page(b, os.path.join(work, "cut.html"))
@@ -93,8 +91,20 @@ def check(ctx, b, work, fine, moves, times, k):
     if got != want:
         raise Failure("cut.html's times %r, expected %r" % (got, want))
 
-    # Played in model time for a second of the page's own clock, records every 10 ms.
+    # A click on the one node that moves in the fine run plots its history: a curve over most of
+    # the plot's height (another node's would be flat).
     open_page(b, fine)
+    history = "return document.getElementById('history').offsetHeight > 0"
+    before = b.run(history)
+    b.click("picture", *view.node(p.corner(p.nx, p.ny)))
+    width, height, plot = b.pixels("history")
+    rows = len({y for x, y in mask(plot, None, width=width)})
+    if before or not b.run(history) or rows < height / 2:
+        raise Failure("a node's history: shown before the click %s, after %s, coloured pixels in "
+                      "%d rows of %d" % (before, b.run(history), rows, height))
+
+    # Played in model time for a second of the page's own clock, records every 10 ms; and from
+    # near the end, to the last step, where it stops.
     got = b.run_async("""
         const done = arguments[0];
         meshplay.play();
@@ -104,9 +114,19 @@ def check(ctx, b, work, fine, moves, times, k):
           meshplay.pause();
           done([started, meshplay.playing, meshplay.time / wall]);
         }, 1000);""")
-    if got[0] != [True, 0] or got[1] or not 0.6 <= got[2] <= 1.4:
+    ended = b.run_async("""
+        const [from, done] = arguments, t0 = performance.now();
+        meshplay.seek(from);
+        meshplay.play();
+        (function wait() {
+          if (meshplay.playing && performance.now() - t0 < 5000) setTimeout(wait, 20);
+          else done([meshplay.playing, meshplay.step, meshplay.time]);
+        })();""", len(last) - 20)
+    if got[0] != [True, 0] or got[1] or not 0.6 <= got[2] <= 1.4 \
+            or ended != [False, len(last) - 1, last[-1]]:
         raise Failure("play(), a second, pause(): playing and time %r, then playing %r, model "
-                      "seconds a second %.2f" % tuple(got))
+                      "seconds a second %.2f; played from near the end: playing, step and time "
+                      "%r" % (*got, ended))
 
     # Nothing but the pages themselves asked for; and a request does show, one made here.
     outside = [url for url in b.requests() if not url.startswith(LOCAL)]
@@ -126,8 +146,11 @@ def run(ctx):
     moves = [{i: (rng.uniform(-2, 2) * p.dx, rng.uniform(-2, 2) * p.dy)
               for i in range(p.node_count)} for _ in times]
     work = ctx.folder(dict(ctx.model_files(), **{RES: results(p, zip(times, moves))}))
+    # Records every 10 ms over most of the run, the top-right node alone swaying once a second.
     fine = [k / 100 for k in range(int(p.t_end * 90))]
-    fine_work = ctx.folder(dict(ctx.model_files(), **{RES: results(p, [(t, {}) for t in fine])}))
+    sway = lambda t: {p.corner(p.nx, p.ny): (p.dx / 4 * math.sin(2 * math.pi * t), 0)}
+    fine_work = ctx.folder(dict(ctx.model_files(),
+                                **{RES: results(p, [(t, sway(t)) for t in fine])}))
     for tool, cwd, args in (
             ("html", work, ["run.html"]),
             ("html", work, ["cut.html", "--every", "2", "--from", repr(times[1]), "--to",
@@ -140,7 +163,7 @@ def run(ctx):
     for engine in sys.argv[3:] or browsers.ENGINES:
         b = browsers.ENGINES[engine](ctx.env)
         try:
-            check(ctx, b, work, os.path.join(fine_work, "fine.html"), moves, times, 5)
+            check(ctx, b, work, os.path.join(fine_work, "fine.html"), times, fine)
         except Failure as e:
             raise Failure("%s: %s" % (engine, e))
         finally:
