@@ -1,16 +1,20 @@
 #!/usr/bin/env python3
 """The web page's size and speed: meshplay-X-html on each profile's demo (default: profile B), then
-the page in headless Chromium (SwiftShader's WebGL, as the tests use it).
+the page in each browser engine Debian offers (scripts/browsers.py, under a private Xvfb, as the
+tests run them).
 
 Prints, per profile: the page's bytes per displacement value (plain base64 of 32-bit floats would
 take 16/3 = 5.33); the writing rate next to reading alone (the exporter stepping the same run with
-nothing written but its first and last steps), best of REPS runs; the time from navigation to
-`meshplay.ready`, and a seek with its draw (the drawing animation frame, GL work finished),
-medians; and the bytes per value of the same run with noise on every displacement, as real solver
-output has, which compresses less than the smooth demo.
+nothing written but its first and last steps), best of REPS runs; per engine, the time from
+navigation to `meshplay.ready` (median) and a seek with its draw (the animation frame that draws
+it, GL work finished; the mean of 100), timed by the page's own clock; and the bytes per value of
+the same run with noise on every displacement, as real solver output has, which compresses less
+than the smooth demo.
 
-Usage: python3 bench/html.py BUILD_DIR [a b ...]    Environment: REPS (default 5)."""
+Usage: python3 bench/html.py BUILD_DIR [a b ...]
+Environment: REPS (default 5), ENGINES (default: chromium firefox webkitgtk)."""
 
+import json
 import os
 import random
 import shutil
@@ -20,25 +24,42 @@ import sys
 import tempfile
 import time
 
-from selenium import webdriver
-from selenium.webdriver.chrome.service import Service
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "scripts"))
+sys.dont_write_bytecode = True  # no __pycache__ in the source tree
+import browsers  # noqa: E402
+import xsession  # noqa: E402
 
 build = os.path.abspath(sys.argv[1])
 profiles = sys.argv[2:] or ["b"]
 reps = int(os.environ.get("REPS", "5"))
-FLAGS = ("--headless=new", "--use-angle=swiftshader", "--enable-unsafe-swiftshader",
-         "--force-device-scale-factor=1", "--no-sandbox", "--no-first-run",
-         "--disable-background-networking", "--disable-component-update", "--disable-sync")
-# Times each animation frame's callbacks with their GL work finished, for the seek's draw.
-TIMED_FRAMES = """
-const raf = window.requestAnimationFrame.bind(window);
-window.requestAnimationFrame = (callback) => raf((t) => {
+engines = os.environ.get("ENGINES", " ".join(browsers.ENGINES)).split()
+# Milliseconds from navigation to ready, by the page's clock (0 at navigation).
+READY = """
+const done = arguments[0];
+(function wait() {
+  if (window.meshplay && meshplay.ready) done(performance.now());
+  else setTimeout(wait, 1);
+})();"""
+# Seeks, each followed by the frame that draws it: the first callback of that frame is ours,
+# registered before seek() registers the page's, and the last is ours too, once the GL work is
+# finished. Firefox's and WebKitGTK's clocks tick in whole milliseconds (Chromium's in tenths), at
+# no fixed phase to the frames: the mean of many such times is the cost, where a median would be a
+# whole number of ticks.
+SEEKS = """
+const [ks, done] = arguments, gl = meshplay.canvas.getContext("webgl2"), times = [];
+(function next(i) {
+  if (i === ks.length) return done(times);
+  let frame;
+  requestAnimationFrame(() => { frame = performance.now(); });
   const start = performance.now();
-  callback(t);
-  if (window.meshplay && meshplay.canvas) meshplay.canvas.getContext("webgl2").finish();
-  window.frameMs = performance.now() - start;
-});
-"""
+  meshplay.seek(ks[i]);
+  const seek = performance.now() - start;
+  requestAnimationFrame(() => {
+    gl.finish();
+    times.push(seek + performance.now() - frame);
+    next(i + 1);
+  });
+})(0);"""
 
 
 def best(command, cwd):
@@ -50,42 +71,18 @@ def best(command, cwd):
     return min(times)
 
 
-def browser(profile_dir):
-    options = webdriver.ChromeOptions()
-    for flag in FLAGS + ("--user-data-dir=" + profile_dir,):
-        options.add_argument(flag)
-    options.binary_location = "/usr/bin/chromium"
-    d = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
-    d.execute_cdp_cmd("Page.addScriptToEvaluateOnNewDocument", {"source": TIMED_FRAMES})
-    return d
-
-
-def in_browser(page, steps):
-    """(navigation to ready, seek and draw) in seconds, medians."""
-    work = tempfile.mkdtemp(prefix="meshplay-bench-chromium-")
-    d = browser(work)
+def in_browser(engine, env, page, steps):
+    """(navigation to ready, median; a seek and its draw, mean) in seconds."""
+    b = browsers.ENGINES[engine](env)
     try:
-        ready, seeks = [], []
+        ready = []
         for _ in range(reps):
-            d.get("file://" + page)
-            ready.append(d.execute_async_script("""
-                const done = arguments[0];
-                (function wait() {
-                  if (window.meshplay && meshplay.ready) done(performance.now());
-                  else setTimeout(wait, 1);
-                })();""") / 1000)
-        for k in range(20):
-            seeks.append(d.execute_async_script("""
-                const [k, done] = arguments;
-                const start = performance.now();
-                meshplay.seek(k);
-                const seek = performance.now() - start;
-                requestAnimationFrame(() => requestAnimationFrame(() => done(seek + frameMs)));
-                """, (k * 37) % steps) / 1000)
-        return statistics.median(ready), statistics.median(seeks)
+            b.open("file://" + page)
+            ready.append(b.run_async(READY) / 1000)
+        seeks = b.run_async(SEEKS, [(k * 37) % steps for k in range(100)])
+        return statistics.median(ready), statistics.mean(seeks) / 1000
     finally:
-        d.quit()
-        shutil.rmtree(work, ignore_errors=True)
+        b.quit()
 
 
 def noisy(folder, facts):
@@ -106,8 +103,7 @@ def noisy(folder, facts):
     os.replace(os.path.join(folder, "noisy.dat"), os.path.join(folder, "result.dat"))
 
 
-def measure(profile):
-    import json
+def measure(profile, env):
     with open(os.path.join(build, "meshplay-%s.json" % profile)) as f:
         facts = json.load(f)
     work = tempfile.mkdtemp(prefix="meshplay-bench-html-")
@@ -120,7 +116,7 @@ def measure(profile):
         steps = facts["T_END"] * 100 + 1
         values = steps * 2 * facts["NODE_COUNT"]
         size = os.path.getsize(page)
-        ready, seek = in_browser(page, steps)
+        timed = {engine: in_browser(engine, env, page, steps) for engine in engines}
         noisy(work, facts)
         subprocess.run([tool("html"), "noisy.html"], cwd=work, check=True)
         noisy_size = os.path.getsize(os.path.join(work, "noisy.html"))
@@ -130,12 +126,17 @@ def measure(profile):
               % (size / 1e6, size / values))
         print("  writing %.3f s, %.0f steps/s; reading alone %.3f s: %.2f of reading's rate"
               % (writing, steps / writing, reading, reading / writing))
-        print("  Chromium: navigation to ready %.3f s; a seek and its draw %.2f ms"
-              % (ready, seek * 1e3))
+        for engine, (ready, seek) in timed.items():
+            print("  %-9s navigation to ready %.3f s; a seek and its draw %.2f ms"
+                  % (engine + ":", ready, seek * 1e3))
         print("  with noise on every displacement: %.2f bytes a value" % (noisy_size / values))
     finally:
         shutil.rmtree(work, ignore_errors=True)
 
 
-for p in profiles:
-    measure(p)
+server, display = xsession.xvfb()
+try:
+    for p in profiles:
+        measure(p, display)
+finally:
+    xsession.end(server)

@@ -11,7 +11,9 @@ packages=(
   python3-meshio  # the exporter's test reads its .vtu and .msh files back
   zlib1g-dev  # the web page's data, deflated
   nodejs  # the web page's data read back by the player's own store module
-  chromium chromium-driver python3-selenium  # the web page's test, in a real headless browser
+  # the web page's test and bench, in each engine: Chromium by selenium and its driver,
+  # Firefox ESR over WebDriver BiDi (python3-websocket), WebKitGTK by WebKitWebDriver
+  chromium chromium-driver firefox-esr webkit2gtk-driver python3-selenium python3-websocket
   clang libclang-rt-14-dev llvm  # the fuzz targets: clang, its libFuzzer runtime, the symbolizer
 )
 

@@ -239,6 +239,23 @@ class Viewer:
             raise Failure("sanitizer report on stderr:\n" + self.errors)
 
 
+def xvfb():
+    """Starts a private X server; returns its process and an environment naming its display."""
+    # Xvfb picks a free display number itself and reports it.
+    r, w = os.pipe()
+    server = subprocess.Popen(
+        ["Xvfb", "-displayfd", str(w), "-screen", "0", "1024x768x24", "-nolisten", "tcp",
+         "-noreset"], pass_fds=(w,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    os.close(w)
+    # The number comes in two writes, and Xvfb fails if the pipe is closed between them.
+    with open(r, "rb") as f:
+        number = f.readline().decode().strip()
+    if not number.isdigit():
+        end(server)
+        raise Failure("Xvfb did not start")
+    return server, dict(os.environ, DISPLAY=":" + number)
+
+
 class Session:
     """A private X server, and runs of one program on it, each in a fresh folder."""
 
@@ -246,19 +263,7 @@ class Session:
         self.program, self.artifacts = program, artifacts
         self.name = os.path.basename(program)
         self.viewers = []
-        # Xvfb picks a free display number itself and reports it.
-        r, w = os.pipe()
-        self.xvfb = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(w), "-screen", "0", "1024x768x24", "-nolisten", "tcp",
-             "-noreset"], pass_fds=(w,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        os.close(w)
-        # The number comes in two writes, and Xvfb fails if the pipe is closed between them.
-        with open(r, "rb") as f:
-            number = f.readline().decode().strip()
-        if not number.isdigit():
-            end(self.xvfb)
-            raise Failure("Xvfb did not start")
-        self.env = dict(os.environ, DISPLAY=":" + number)
+        self.xvfb, self.env = xvfb()
 
     def start(self, files=None, enter=True):
         """Starts the program in a directory holding `files`: {name: text, bytes, or fn(path)}.

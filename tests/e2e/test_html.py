@@ -1,136 +1,177 @@
-"""The web page in a real browser: Debian's Chromium, headless with SwiftShader's WebGL, driven by
-selenium. At one step the page's canvas agrees with the recorder's PNG of the same record within
-one pixel, the label aside; #step=K opens there; steps and times follow a cut and --every; n and e
-take the points and the outlines away; play() advances about one model second per second; and
-nothing is requested beyond the page itself. Its failures are among the companions' cases."""
+"""The web page in every browser engine Debian offers, under the case's Xvfb (scripts/browsers.py):
+Chromium, Firefox ESR and WebKitGTK, each put through the same checks. #step=K opens there; steps
+and times follow a cut and --every; at one step the page's canvas agrees with the recorder's PNG of
+the same record within one pixel, the label aside; n and e take the points and the outlines away
+without moving on; the colour box fills the triangles with colour; a click on a node plots its
+history; play() advances about one model second per second; and nothing is requested beyond the
+page itself. Run as `test_html.py PROGRAM.json ARTIFACTS [ENGINE]`: CTest gives each engine a case
+of its own; without one, every engine runs in turn. The page's failures are among the companions'
+cases."""
 
-import base64
-import json
+import math
 import os
 import random
+import socket
 import subprocess
-import time
-
-from selenium import webdriver
-from selenium.webdriver.chrome.service import Service
-from selenium.webdriver.common.by import By
+import sys
 
 import harness
-from harness import RES, Failure, View, results
+from harness import RES, Failure, View, poll, results
 
-FLAGS = ("--headless=new", "--use-angle=swiftshader", "--enable-unsafe-swiftshader",
-         "--force-device-scale-factor=1", "--no-sandbox", "--no-first-run",
-         "--disable-background-networking", "--disable-component-update", "--disable-sync")
+import browsers  # beside xsession.py, on the path harness.py sets
+
 BLACK, GREEN = (0, 0, 0), (0, 255, 128)
-
-
-def browser(ctx):
-    options = webdriver.ChromeOptions()
-    for flag in FLAGS + ("--user-data-dir=" + ctx.folder(),):
-        options.add_argument(flag)
-    options.binary_location = "/usr/bin/chromium"
-    options.set_capability("goog:loggingPrefs", {"performance": "ALL"})
-    return webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
-
-
-def open_page(d, path, anchor=""):
-    d.get("file://" + path + anchor)
-    harness.poll(lambda: d.execute_script("return !!(window.meshplay && meshplay.ready)"),
-                 what="the page to be ready")
-
-
-def canvas(d, folder):
-    """The canvas's pixels, once the next animation frame has drawn the step asked for."""
-    d.execute_async_script("requestAnimationFrame(() => requestAnimationFrame(arguments[0]))")
-    png = os.path.join(folder, "canvas.png")
-    with open(png, "wb") as f:
-        f.write(base64.b64decode(d.execute_script(
-            "return meshplay.canvas.toDataURL('image/png')").split(",")[1]))
-    return rgb(png)
+LOCAL = ("file:", "data:", "blob:")  # what a page may load without the network
 
 
 def rgb(png):
     return subprocess.run(["convert", png, "rgb:-"], capture_output=True, check=True).stdout
 
 
-def mask(data, colour, leave_out=lambda x, y: False):
-    return {(i % 300, i // 300) for i in range(300 * 300) if not leave_out(i % 300, i // 300)
-            and all(abs(data[3 * i + c] - colour[c]) <= 60 for c in range(3))}
+def mask(data, colour, keep=lambda x, y: True, width=300):
+    """Pixels of the colour, or with colour=None those that are not grey (a hue of their own)."""
+    like = ((lambda px: max(px) - min(px) > 40) if colour is None else
+            (lambda px: all(abs(px[c] - colour[c]) <= 60 for c in range(3))))
+    return {(i % width, i // width) for i in range(len(data) // 3)
+            if keep(i % width, i // width) and like(data[3 * i:3 * i + 3])}
+
+
+def open_page(b, path, anchor=""):
+    b.open("file://" + path + anchor)
+    poll(lambda: b.run("return !!(window.meshplay && meshplay.ready)"), 60, "the page to be ready")
+
+
+def check(ctx, b, work, fine_page, times, fine_times):
+    p, view = ctx.profile, View(ctx.profile)
+    open_page(b, os.path.join(work, "run.html"), "#step=2")
+    got = b.run("return [meshplay.steps, meshplay.step, meshplay.time]")
+    if got != [len(times), 2, times[2]]:
+        raise Failure("#step=2: steps, step and time are %r" % got)
+
+    # The page and the viewer's drawing, pixel for pixel within one, outside the label: the step
+    # the address opened, then one a seek draws.
+    lx, ly = view.px(-p.fw, -p.y_label)
+    outside = lambda x, y: not (x >= lx - 2 and ly - 18 <= y <= ly + 6)
+    near = lambda q, m: any((q[0] + i, q[1] + j) in m for i in (-1, 0, 1) for j in (-1, 0, 1))
+    for k in (2, 5):
+        b.run("meshplay.seek(arguments[0])", k)
+        page, viewer = b.pixels("picture")[2], rgb(os.path.join(work, "frames/frame-%06d.png" % k))
+        for name, colour in (("black", BLACK), ("green", GREEN)):
+            ours, theirs = mask(page, colour, outside), mask(viewer, colour, outside)
+            apart = [q for q in ours if not near(q, theirs)] + [q for q in theirs
+                                                                if not near(q, ours)]
+            if apart or not ours:
+                raise Failure("%s pixels of the page and the recorder's frame %d differ at %d "
+                              "places, first %s" % (name, k, len(apart), apart[:5]))
+
+    # n, e, then the colour box: fewer black pixels in the grid's box, then none, then colour;
+    # the step stays, until r goes to the first.
+    top, bottom = view.px(0, p.hh + 3 * p.dy)[1], view.px(0, -p.hh)[1] - 3
+    in_grid = lambda x, y: top <= y <= bottom
+    counts = [(len(mask(page, BLACK, in_grid)), len(mask(page, None, in_grid)))]
+    for act in (lambda: b.key("n"), lambda: b.key("e"), lambda: b.click("colour")):
+        act()
+        data = b.pixels("picture")[2]
+        counts.append((len(mask(data, BLACK, in_grid)), len(mask(data, None, in_grid))))
+    shown = [b.run("return meshplay.step")]
+    b.key("r")
+    shown.append(b.run("return meshplay.step"))
+    (black, _), (no_points, _), (none, grey), (_, coloured) = counts
+    area = (bottom - top) * 2 * p.hw / view.model(1)
+    if not (black > no_points > none == grey == 0 and coloured > area / 4) or shown != [5, 0]:
+        raise Failure("(black, coloured) pixels in the grid with everything, without points, "
+                      "without outlines, coloured: %r; the step shown, then after r: %r"
+                      % (counts, shown))
+
+    # A cut of the run and every second step of it, the last included.
+    open_page(b, os.path.join(work, "cut.html"))
+    want = times[1:7:2] + ([times[6]] if (6 - 1) % 2 else [])
+    got = b.run("return Array.from({length: meshplay.steps}, (_, k) => (meshplay.seek(k), "
+                "meshplay.time))")
+    if got != want:
+        raise Failure("cut.html's times %r, expected %r" % (got, want))
+
+    # A click on the one node that moves in the fine run plots its history: a curve over most of
+    # the plot's height (another node's would be flat).
+    open_page(b, fine_page)
+    history = "return document.getElementById('history').offsetHeight > 0"
+    before = b.run(history)
+    b.click("picture", *view.node(p.corner(p.nx, p.ny)))
+    width, height, plot = b.pixels("history")
+    rows = len({y for x, y in mask(plot, None, width=width)})
+    if before or not b.run(history) or rows < height / 2:
+        raise Failure("a node's history: shown before the click %s, after %s, coloured pixels in "
+                      "%d rows of %d" % (before, b.run(history), rows, height))
+
+    # Played in model time, records every 10 ms: over a second of frames, the model time shown
+    # at each frame against the frame's own time stamp, so that however slowly a busy machine
+    # draws, a player that ran by frames, not by time, would show. Then from near the end, to the
+    # last step, where it stops.
+    got = b.run_async("""
+        const done = arguments[0], seen = [];
+        meshplay.play();
+        const started = [meshplay.playing, meshplay.time];
+        requestAnimationFrame(function sample(now) {
+          seen.push([now, meshplay.time]);
+          if (now - seen[0][0] < 1000) return requestAnimationFrame(sample);
+          meshplay.pause();
+          const [[t0, m0], [t1, m1]] = [seen[0], seen[seen.length - 1]];
+          done([started, meshplay.playing, (m1 - m0) / ((t1 - t0) / 1000)]);
+        });""")
+    ended = b.run_async("""
+        const [from, done] = arguments, t0 = performance.now();
+        meshplay.seek(from);
+        meshplay.play();
+        (function wait() {
+          if (meshplay.playing && performance.now() - t0 < 5000) setTimeout(wait, 20);
+          else done([meshplay.playing, meshplay.step, meshplay.time]);
+        })();""", len(fine_times) - 20)
+    if got[0] != [True, 0] or got[1] or not 0.9 <= got[2] <= 1.1 \
+            or ended != [False, len(fine_times) - 1, fine_times[-1]]:
+        raise Failure("play(), a second, pause(): playing and time %r, then playing %r, model "
+                      "seconds a second %.2f; played from near the end: playing, step and time "
+                      "%r" % (*got, ended))
+
+    # Nothing but the pages themselves asked for; and a request does show, one made here.
+    outside = [url for url in b.requests() if not url.startswith(LOCAL)]
+    if outside:
+        raise Failure("requests beyond the pages: %r" % outside[:3])
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))  # a port where nothing listens
+        probe = "http://127.0.0.1:%d/probe" % s.getsockname()[1]
+    b.run("fetch(arguments[0]).catch(() => 0)", probe)
+    poll(lambda: probe in b.requests(), what="a request of the page to be seen")
 
 
 def run(ctx):
     p = ctx.profile
     rng = random.Random(5)
-    moves = lambda: {i: (rng.uniform(-2, 2) * p.dx, rng.uniform(-2, 2) * p.dy)
-                     for i in range(p.node_count)}
     times = [k * 0.37 * p.t_end / 8 for k in range(8)]
-    work = ctx.folder(dict(ctx.model_files(), **{RES: results(p, [(t, moves()) for t in times])}))
-    for tool, args in (("html", ["run.html"]), ("html", ["cut.html", "--every", "2", "--from",
-                                                         repr(times[1]), "--to", repr(times[6])]),
-                       ("record", ["frames/", "--every", "1"])):
-        status, _, err = ctx.companion(tool, work, *args).finish(timeout=120)
+    moves = [{i: (rng.uniform(-2, 2) * p.dx, rng.uniform(-2, 2) * p.dy)
+              for i in range(p.node_count)} for _ in times]
+    work = ctx.folder(dict(ctx.model_files(), **{RES: results(p, zip(times, moves))}))
+    # Records every 10 ms over most of the run, the top-right node alone swaying once a second.
+    fine = [k / 100 for k in range(int(p.t_end * 90))]
+    sway = lambda t: {p.corner(p.nx, p.ny): (p.dx / 4 * math.sin(2 * math.pi * t), 0)}
+    fine_work = ctx.folder(dict(ctx.model_files(),
+                                **{RES: results(p, [(t, sway(t)) for t in fine])}))
+    for tool, cwd, args in (
+            ("html", work, ["run.html"]),
+            ("html", work, ["cut.html", "--every", "2", "--from", repr(times[1]), "--to",
+                            repr(times[6])]),
+            ("record", work, ["frames/", "--every", "1"]),
+            ("html", fine_work, ["fine.html"])):
+        status, _, err = ctx.companion(tool, cwd, *args).finish(timeout=120)
         if status != 0 or err:
             raise Failure("%s %s: status %d, %r" % (tool, args, status, err))
-    d = browser(ctx)
-    try:
-        k = 5
-        open_page(d, os.path.join(work, "run.html"), "#step=%d" % k)
-        got = d.execute_script("return [meshplay.steps, meshplay.step, meshplay.time]")
-        if got != [len(times), k, times[k]]:
-            raise Failure("#step=%d: steps, step and time are %r" % (k, got))
-        # The page and the viewer's drawing, pixel for pixel within one, outside the label.
-        view = View(p)
-        lx, ly = view.px(-p.fw, -p.y_label)
-        label = lambda x, y: x >= lx - 2 and ly - 18 <= y <= ly + 6
-        page, viewer = canvas(d, work), rgb(os.path.join(work, "frames/frame-%06d.png" % k))
-        for name, colour in (("black", BLACK), ("green", GREEN)):
-            a, b = mask(page, colour, label), mask(viewer, colour, label)
-            near = lambda q, m: any((q[0] + i, q[1] + j) in m for i in (-1, 0, 1) for j in (-1, 0, 1))
-            apart = [q for q in a if not near(q, b)] + [q for q in b if not near(q, a)]
-            if apart or not a:
-                raise Failure("%s pixels of the page and the recorder's frame %d differ at %d "
-                              "places, first %s" % (name, k, len(apart), apart[:5]))
-
-        # n and then e: fewer black pixels in the grid's box, then none.
-        top, bottom = view.px(0, p.hh + 3 * p.dy)[1], view.px(0, -p.hh)[1] - 3
-        in_grid = lambda data: len([q for q in mask(data, BLACK) if top <= q[1] <= bottom])
-        counts = [in_grid(page)]
-        for key in "ne":
-            d.find_element(By.TAG_NAME, "body").send_keys(key)
-            counts.append(in_grid(canvas(d, work)))
-        if not counts[0] > counts[1] > counts[2] == 0 or d.execute_script("return meshplay.step") != k:
-            raise Failure("black pixels in the grid with everything, without points, without "
-                          "outlines: %r (and the step shown %d)" % (counts, k))
-
-        # A cut of the run and every second step of it, the last included.
-        open_page(d, os.path.join(work, "cut.html"))
-        want = times[1:7:2] + ([times[6]] if (6 - 1) % 2 else [])
-        got = d.execute_script("return Array.from({length: meshplay.steps}, "
-                               "(_, k) => (meshplay.seek(k), meshplay.time))")
-        if got != want:
-            raise Failure("cut.html's times %r, expected %r" % (got, want))
-
-        # Played in model time: records every 10 ms over most of the run.
-        fine = [k / 100 for k in range(int(p.t_end * 90))]
-        work = ctx.folder(dict(ctx.model_files(), **{RES: results(p, [(t, {}) for t in fine])}))
-        ctx.companion("html", work, "fine.html").finish(timeout=120)
-        open_page(d, os.path.join(work, "fine.html"))
-        started = d.execute_script("meshplay.play(); return [meshplay.playing, meshplay.time]")
-        time.sleep(1.0)
-        played = d.execute_script("meshplay.pause(); return [meshplay.playing, meshplay.time]")
-        if started != [True, 0] or played[0] or not 0.6 <= played[1] <= 1.4:
-            raise Failure("play(), a second, pause(): %r then %r" % (started, played))
-
-        # Nothing but the pages themselves was asked for (the browser's own start page aside).
-        messages = [json.loads(e["message"])["message"] for e in d.get_log("performance")]
-        asked = [m["params"]["request"]["url"] for m in messages
-                 if m["method"] == "Network.requestWillBeSent"
-                 and m["params"].get("documentURL", "").startswith("file://")]
-        outside = [url for url in asked if not url.startswith(("file://", "data:", "blob:"))]
-        if outside or len(asked) < 3:
-            raise Failure("requests beyond the pages: %r" % outside[:2])
-    finally:
-        d.quit()
+    for engine in sys.argv[3:] or browsers.ENGINES:
+        b = browsers.ENGINES[engine](ctx.env)
+        try:
+            check(ctx, b, work, os.path.join(fine_work, "fine.html"), times, fine)
+        except Failure as e:
+            raise Failure("%s: %s" % (engine, e))
+        finally:
+            b.quit()
 
 
 harness.main(run)
