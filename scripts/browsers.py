@@ -50,7 +50,8 @@ def _processes(under, skip):
 
 
 class Browser:
-    def __init__(self, env):
+    def __init__(self, env, scale=1):
+        self.scale = scale  # device pixels to a CSS pixel, where the engine can be told
         # Browsers leave helpers that outlive their parent (a web process, a network process): as
         # the processes' subreaper this one inherits them instead of init, so quit() finds them.
         ctypes.CDLL(None).prctl(36, ctypes.c_ulong(1))  # PR_SET_CHILD_SUBREAPER
@@ -69,6 +70,10 @@ class Browser:
             "const r = document.getElementById(arguments[0]).getBoundingClientRect();"
             "return [r.left, r.top, r.width, r.height];", element)
         self._click(left + (width / 2 if x is None else x), top + (height / 2 if y is None else y))
+
+    def wide(self):
+        """How wide the page's viewport is, in CSS pixels."""
+        return self.run("return document.documentElement.clientWidth")
 
     def pixels(self, canvas):
         """(width, height, RGB bytes row by row) of the canvas with that id, on white, read in the
@@ -169,13 +174,17 @@ class _Selenium(Browser):
     def screenshot(self):
         return self.d.get_screenshot_as_png()
 
+    def viewport(self, width, height):
+        """About this many CSS pixels of page: the window, less what little the browser adds."""
+        self.d.set_window_size(width, height)
+
 
 class Chromium(_Selenium):
     """Headless: its own WebGL 2 (SwiftShader) needs no display. Its performance log holds every
     request of a page's documents (not of its workers: Firefox and WebKitGTK see those)."""
 
     FLAGS = ("--headless=new", "--use-angle=swiftshader", "--enable-unsafe-swiftshader",
-             "--force-device-scale-factor=1", "--window-size=1024,900", "--no-sandbox",
+             "--window-size=1024,900", "--no-sandbox",
              "--no-first-run", "--disable-background-networking", "--disable-component-update",
              "--disable-sync",
              # It looks up and calls its services all the same (updates, accounts, the search
@@ -184,7 +193,8 @@ class Chromium(_Selenium):
 
     def _start(self, env):
         options = webdriver.ChromeOptions()
-        for flag in self.FLAGS + ("--user-data-dir=" + self.folder,):
+        for flag in self.FLAGS + ("--user-data-dir=" + self.folder,
+                                  "--force-device-scale-factor=%g" % self.scale):
             options.add_argument(flag)
         options.binary_location = "/usr/bin/chromium"
         options.set_capability("goog:loggingPrefs", {"performance": "ALL"})
@@ -322,6 +332,10 @@ class Firefox(Browser):
             "type": "pointer", "id": "mouse", "parameters": {"pointerType": "mouse"},
             "actions": [{"type": "pointerMove", "x": round(x), "y": round(y)},
                         {"type": "pointerDown", "button": 0}, {"type": "pointerUp", "button": 0}]}])
+
+    def viewport(self, width, height):
+        self.call("browsingContext.setViewport", context=self.context,
+                  viewport={"width": width, "height": height})
 
     def screenshot(self):
         return base64.b64decode(self.call("browsingContext.captureScreenshot",

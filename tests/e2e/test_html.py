@@ -8,10 +8,12 @@ page itself. Run as `test_html.py PROGRAM.json ARTIFACTS [ENGINE]`: CTest gives 
 of its own; without one, every engine runs in turn. The page's failures are among the companions'
 cases."""
 
+import collections
 import math
 import os
 import random
 import socket
+import struct
 import subprocess
 import sys
 
@@ -21,6 +23,14 @@ from harness import RES, Failure, View, poll, results
 import browsers  # beside xsession.py, on the path harness.py sets
 
 BLACK, GREEN = (0, 0, 0), (0, 255, 128)
+VIRIDIS_MIDDLE = (31, 144, 139)  # the colour map half-way
+# What a page's text may hold: markup, quotes, and characters beyond ASCII, one beyond 16 bits.
+TITLE = "</script><b>A & B</b> \"quoted\" 'too' \u00e9t\u00e9 \u2603 \U0001d11e"
+# A browser of old: no DecompressionStream, no WebGL 2.
+LACKING = (b"delete window.DecompressionStream; const getContext = "
+           b"HTMLCanvasElement.prototype.getContext; HTMLCanvasElement.prototype.getContext = "
+           b"function (kind, ...rest) { return kind === 'webgl2' ? null : "
+           b"getContext.call(this, kind, ...rest); };")
 LOCAL = ("file:", "data:", "blob:")  # what a page may load without the network
 
 
@@ -41,12 +51,15 @@ def open_page(b, path, anchor=""):
     poll(lambda: b.run("return !!(window.meshplay && meshplay.ready)"), 60, "the page to be ready")
 
 
-def check(ctx, b, work, fine_page, times, fine_times):
+def check(ctx, engine, b, work, fine_page, times, fine_times, colour_range, middle, lacking):
     p, view = ctx.profile, View(ctx.profile)
     open_page(b, os.path.join(work, "run.html"), "#step=2")
-    got = b.run("return [meshplay.steps, meshplay.step, meshplay.time]")
-    if got != [len(times), 2, times[2]]:
-        raise Failure("#step=2: steps, step and time are %r" % got)
+    got = b.run("return [meshplay.steps, meshplay.step, meshplay.time, meshplay.colourRange, "
+                "document.title, document.querySelector('h1').textContent]")
+    if got[:3] != [len(times), 2, times[2]] or got[4:] != [TITLE, TITLE] \
+            or any(abs(a - b) > 1e-9 * b for a, b in zip(got[3], colour_range)):
+        raise Failure("#step=2: steps, step, time, colour range, title and heading are %r "
+                      "(range expected %r)" % (got, colour_range))
 
     # The page and the viewer's drawing, pixel for pixel within one, outside the label: the step
     # the address opened, then one a seek draws.
@@ -73,6 +86,13 @@ def check(ctx, b, work, fine_page, times, fine_times):
         act()
         data = b.pixels("picture")[2]
         counts.append((len(mask(data, BLACK, in_grid)), len(mask(data, None, in_grid))))
+    # One range for the whole run: the moved cell's triangles, half as far as the run's farthest
+    # node (another step's), are the middle of the colour map, not its top.
+    centre = [round(v) for v in middle]
+    colour = data[3 * (centre[1] * 300 + centre[0]):3 * (centre[1] * 300 + centre[0]) + 3]
+    if any(abs(a - b) > 30 for a, b in zip(colour, VIRIDIS_MIDDLE)):
+        raise Failure("a triangle half as far as the farthest is coloured %r, not %r"
+                      % (tuple(colour), VIRIDIS_MIDDLE))
     shown = [b.run("return meshplay.step")]
     b.key("r")
     shown.append(b.run("return meshplay.step"))
@@ -91,17 +111,72 @@ def check(ctx, b, work, fine_page, times, fine_times):
     if got != want:
         raise Failure("cut.html's times %r, expected %r" % (got, want))
 
-    # A click on the one node that moves in the fine run plots its history: a curve over most of
-    # the plot's height (another node's would be flat).
+    # A click on the one node that moves in the fine run plots its history. Its dx is -A at the
+    # first step, +A at the last and 0 between, its dy 0: the plot's range, the node's over every
+    # step, puts dy (blue) half-way down the plotting area (its grey frame), and dx (red) at the
+    # frame's bottom at the left end and at its top at the right.
     open_page(b, fine_page)
     history = "return document.getElementById('history').offsetHeight > 0"
     before = b.run(history)
-    b.click("picture", *view.node(p.corner(p.nx, p.ny)))
+    b.click("picture", *view.node(p.corner(p.nx, p.ny), -p.dx / 4, 0))
+    b.run("meshplay.seek(arguments[0])", len(fine_times) // 2)  # the marker out of the way
     width, height, plot = b.pixels("history")
-    rows = len({y for x, y in mask(plot, None, width=width)})
-    if before or not b.run(history) or rows < height / 2:
-        raise Failure("a node's history: shown before the click %s, after %s, coloured pixels in "
-                      "%d rows of %d" % (before, b.run(history), rows, height))
+    frame = mask(plot, (153, 153, 153), width=width)
+    rows = [y for y in range(height) if sum(1 for x in range(width) if (x, y) in frame) > width / 2]
+    cols = [x for x in range(width) if sum(1 for y in range(height) if (x, y) in frame) > height / 3]
+    if before or not b.run(history) or len(rows) < 2 or len(cols) < 2:
+        raise Failure("a node's history: shown before the click %s, after %s; frame rows %r, "
+                      "columns %r" % (before, b.run(history), rows, cols))
+    (top, bottom), (left, right) = (rows[0], rows[-1]), (cols[0], cols[-1])
+    inside = lambda x, y: left < x < right and top < y < bottom
+    red, blue = (mask(plot, colour, inside, width) for colour in ((214, 39, 40), (31, 119, 180)))
+    flat = collections.Counter(y for x, y in blue).most_common(1)[0][0] if blue else -1
+    highest, lowest = min(red, key=lambda q: q[1]), max(red, key=lambda q: q[1])
+    if abs(flat - (top + bottom) / 2) > 2 or highest[1] > top + 2 or lowest[1] < bottom - 2 \
+            or highest[0] < right - 3 or lowest[0] > left + 3:
+        raise Failure("the plot in its frame %r: the flat part at row %d, the highest point %r, "
+                      "the lowest %r" % ((left, top, right, bottom), flat, highest, lowest))
+
+    # The marker stands at the time of the step shown, and a click on it stays on that step.
+    def marker(k):
+        b.run("meshplay.seek(arguments[0])", k)
+        data = b.pixels("history")[2]
+        column = collections.Counter(x for x, y in mask(data, BLACK, width=width)
+                                     if top < y < bottom).most_common(1)
+        return column[0][0] if column and column[0][1] > (bottom - top) / 2 else None
+    last, k = len(fine_times) - 1, len(fine_times) // 3
+    ends, at = (marker(0), marker(last)), marker(k)
+    want = ends[0] + (fine_times[k] - fine_times[0]) / (fine_times[-1] - fine_times[0]) * (
+        ends[1] - ends[0]) if None not in ends else None
+    if at is None or want is None or abs(at - want) > 1:
+        raise Failure("the marker at steps 0 and %d in columns %r, at step %d in %r, not %r"
+                      % (last, ends, k, at, want))
+    b.click("history", 1 + at, (top + bottom) / 2)  # the column's left edge, past the border
+    if b.run("return meshplay.step") != k:
+        raise Failure("a click on the marker of step %d went to step %d"
+                      % (k, b.run("return meshplay.step")))
+
+    # A key acts on the page unless the control with the focus needs it: space is a focused box's
+    # (the page leaves it to the browser, which ticks the box: Firefox does not for keys a driver
+    # sends to a window without the focus, which a window under Xvfb never has), s is the page's
+    # in the speed list; a box ticked with the pointer lets the focus go.
+    b.run("window.prevented = []; document.addEventListener('keydown', (e) => "
+          "prevented.push(e.defaultPrevented)); document.getElementById('loop').focus()")
+    b.key(" ")
+    got = [b.run("return [document.getElementById('loop').checked || arguments[0], "
+                 "meshplay.playing, prevented]", engine == "firefox")]
+    b.run("document.getElementById('speed').focus()")
+    b.key("s")
+    got.append(b.run("return [meshplay.playing, document.getElementById('speed').value]"))
+    b.run("meshplay.pause()")
+    b.click("colour")
+    b.key(" ")
+    got.append(b.run("return [document.getElementById('colour').checked, meshplay.playing]"))
+    b.run("meshplay.pause(); meshplay.seek(0); const loop = document.getElementById('loop');"
+          "if (loop.checked) loop.click(); loop.blur();")
+    if got != [[True, False, [False]], [True, "1"], [True, True]]:
+        raise Failure("space on a focused box (ticked, playing, its default prevented), s in the "
+                      "speed list, space after a click on a box: %r" % got)
 
     # Played in model time, records every 10 ms: over a second of frames, the model time shown
     # at each frame against the frame's own time stamp, so that however slowly a busy machine
@@ -132,6 +207,43 @@ def check(ctx, b, work, fine_page, times, fine_times):
                       "seconds a second %.2f; played from near the end: playing, step and time "
                       "%r" % (*got, ended))
 
+    # The WebGL context taken away and given back: said, then drawn again.
+    said = b.run_async("""
+        const done = arguments[0], canvas = meshplay.canvas;
+        const lose = canvas.getContext("webgl2").getExtension("WEBGL_lose_context");
+        const status = () => document.getElementById("status").textContent;
+        canvas.addEventListener("webglcontextlost", () => setTimeout(() => {
+          const lost = status();
+          canvas.addEventListener("webglcontextrestored", () => setTimeout(() =>
+            done([lost, status()]), 50), { once: true });
+          lose.restoreContext();
+        }, 50), { once: true });
+        lose.loseContext();""")
+    if "WebGL context" not in said[0] or "time steps" not in said[1] \
+            or not mask(b.pixels("picture")[2], BLACK):
+        raise Failure("the WebGL context lost, then restored: the page said %r, then %r" % said)
+
+    # A browser without DecompressionStream and WebGL 2 is told so, and the controls stay off.
+    b.open("file://" + lacking)
+    poll(lambda: "lacks" in b.run("return document.getElementById('status').textContent"),
+         what="the page to say what the browser lacks")
+    b.key("s")
+    b.run("meshplay.play()")
+    got = b.run("return [document.getElementById('status').textContent, meshplay.playing, "
+                "meshplay.ready, document.getElementById('play').disabled]")
+    if not ("DecompressionStream" in got[0] and "WebGL 2" in got[0]) or got[1:] != [False, False, True]:
+        raise Failure("without DecompressionStream and WebGL 2: status, playing, ready and the "
+                      "play button disabled: %r" % got)
+
+    # A phone's width (or as near as the engine's window goes: WebKitGTK's, 447): a page of one
+    # step and a title of 10000 characters fits it.
+    b.viewport(360, 740)
+    open_page(b, os.path.join(work, "one.html"))
+    got = b.run("return [document.documentElement.scrollWidth, "
+                "document.getElementById('status').textContent]")
+    if got[0] > b.wide() or b.wide() > 460 or ": 1 time step, " not in got[1]:
+        raise Failure("%d CSS pixels wide: the page takes %d, and says %r" % (b.wide(), *got))
+
     # Nothing but the pages themselves asked for; and a request does show, one made here.
     outside = [url for url in b.requests() if not url.startswith(LOCAL)]
     if outside:
@@ -143,35 +255,84 @@ def check(ctx, b, work, fine_page, times, fine_times):
     poll(lambda: probe in b.requests(), what="a request of the page to be seen")
 
 
+def crisp(ctx, work):
+    """At a device pixel ratio of 3 (Chromium alone can be told one), each of the picture's pixels
+    covers 3 x 3 of the screen's, never smoothed: no grey in it, the label's text aside. (Smoothed,
+    a fifth of the mesh was grey.)"""
+    p, view = ctx.profile, View(ctx.profile)
+    b = browsers.Chromium(ctx.env, scale=3)
+    try:
+        open_page(b, os.path.join(work, "run.html"), "#step=5")
+        b.pixels("picture")  # drawn
+        left, top, width = (3 * v for v in b.run(
+            "const r = meshplay.canvas.getBoundingClientRect(); return [r.left, r.top, r.width];"))
+        shot = os.path.join(ctx.folder(), "shot.png")
+        with open(shot, "wb") as f:
+            f.write(b.screenshot())
+        _, label = view.px(-p.fw, -p.y_label)
+        # A device pixel in from each side: the frame around the picture is grey.
+        crop = "%dx%d+%d+%d" % (width - 6, width - 6, left + 3, top + 3)
+        data = subprocess.run(["convert", shot, "-crop", crop, "rgb:-"], capture_output=True,
+                              check=True).stdout
+        grey = [(x, y) for x, y in mask(data, (128, 128, 128), width=int(width) - 6)
+                if not label - 20 <= (y + 3) / 3 <= label + 8]
+        if width != 900 or grey:
+            raise Failure("at 3 device pixels to a CSS pixel the picture is %d pixels wide, with "
+                          "%d grey ones, first %r" % (width, len(grey), grey[:3]))
+    finally:
+        b.quit()
+
+
 def run(ctx):
     p = ctx.profile
     rng = random.Random(5)
     times = [k * 0.37 * p.t_end / 8 for k in range(8)]
     moves = [{i: (rng.uniform(-2, 2) * p.dx, rng.uniform(-2, 2) * p.dy)
               for i in range(p.node_count)} for _ in times]
+    # The run's displacements range from 0 (node 0 at step 0) to `far` (node 0 at step 1); at
+    # step 5 the top-right cell moves half as far, to the middle of the colour map.
+    far = 4 * max(p.dx, p.dy)
+    moves[0][0], moves[1][0] = (0.0, 0.0), (far, 0.0)
+    cell = [p.corner(p.nx - 1, p.ny - 1), p.corner(p.nx, p.ny)]  # bottom left, top right
+    for i in cell + [p.corner(p.nx, p.ny - 1), p.corner(p.nx - 1, p.ny)]:
+        moves[5][i] = (far / 2, 0.0)
+    middle = [sum(c) / 2 for c in zip(*(View(p).node(i, far / 2, 0) for i in cell))]
+    f32 = lambda v: struct.unpack("f", struct.pack("f", v))[0]
+    sizes = [math.hypot(f32(x), f32(y)) for step in moves for x, y in step.values()]
     work = ctx.folder(dict(ctx.model_files(), **{RES: results(p, zip(times, moves))}))
-    # Records every 10 ms over most of the run, the top-right node alone swaying once a second.
+    # Records every 10 ms over most of the run, the top-right node alone moving: by -A at the
+    # first, +A at the last.
     fine = [k / 100 for k in range(int(p.t_end * 90))]
-    sway = lambda t: {p.corner(p.nx, p.ny): (p.dx / 4 * math.sin(2 * math.pi * t), 0)}
-    fine_work = ctx.folder(dict(ctx.model_files(),
-                                **{RES: results(p, [(t, sway(t)) for t in fine])}))
+    ends = {0: -p.dx / 4, len(fine) - 1: p.dx / 4}
+    fine_work = ctx.folder(dict(ctx.model_files(), **{RES: results(
+        p, [(t, {p.corner(p.nx, p.ny): (ends[k], 0)} if k in ends else {})
+            for k, t in enumerate(fine)])}))
     for tool, cwd, args in (
-            ("html", work, ["run.html"]),
+            ("html", work, ["run.html", "--title", TITLE]),
             ("html", work, ["cut.html", "--every", "2", "--from", repr(times[1]), "--to",
                             repr(times[6])]),
+            ("html", work, ["one.html", "--from", repr(times[3]), "--to", repr(times[3]),
+                            "--title", "meshplay" * 1250]),
             ("record", work, ["frames/", "--every", "1"]),
             ("html", fine_work, ["fine.html"])):
         status, _, err = ctx.companion(tool, cwd, *args).finish(timeout=120)
         if status != 0 or err:
             raise Failure("%s %s: status %d, %r" % (tool, args, status, err))
+    # The page in a browser that lacks what it needs.
+    lacking = os.path.join(work, "lacking.html")
+    with open(os.path.join(work, "run.html"), "rb") as f, open(lacking, "wb") as out:
+        out.write(f.read().replace(b"<head>", b"<head><script>" + LACKING + b"</script>", 1))
     for engine in sys.argv[3:] or browsers.ENGINES:
         b = browsers.ENGINES[engine](ctx.env)
         try:
-            check(ctx, b, work, os.path.join(fine_work, "fine.html"), times, fine)
+            check(ctx, engine, b, work, os.path.join(fine_work, "fine.html"), times, fine,
+                  [min(sizes), max(sizes)], middle, lacking)
         except Failure as e:
             raise Failure("%s: %s" % (engine, e))
         finally:
             b.quit()
+        if engine == "chromium":
+            crisp(ctx, work)
 
 
 harness.main(run)

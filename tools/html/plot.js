@@ -4,7 +4,7 @@
 // frame copies it and draws the marker.
 
 function createPlot(canvas, store, onSeek) {
-  const area = { left: 56, right: 12, top: 20, bottom: 34 };  // the plotting area's margins
+  const area = { left: 60, right: 12, top: 20, bottom: 34 };  // the plotting area's margins
   const curves = document.createElement("canvas");
   curves.width = canvas.width;
   curves.height = canvas.height;
@@ -24,7 +24,13 @@ function createPlot(canvas, store, onSeek) {
     return lo < hi ? [lo, hi] : [lo - 1, lo + 1];
   }
 
-  const x = (t) => area.left + (t - t0) / (t1 - t0) * width;
+  // Three digits, short enough for the margin whatever the size: "0.0123", "-6.25e-4".
+  const number = (v) => (v !== 0 && (Math.abs(v) < 0.01 || Math.abs(v) >= 1e4)
+                         ? v.toExponential(2) : v.toPrecision(3));
+
+  // Inside the frame, through pixels' centres: a line along the first or the last column, or row,
+  // is whole.
+  const x = (t) => area.left + 0.5 + (t - t0) / (t1 - t0) * (width - 1);
   // The marker's pixel column at step k.
   const column = (k) => Math.floor(x(store.time(k)));
 
@@ -39,17 +45,13 @@ function createPlot(canvas, store, onSeek) {
     }
     if (!(lo <= hi)) [lo, hi] = [0, 0];
     if (lo === hi) [lo, hi] = [lo - 1, hi + 1];
-    const y = (v) => area.top + (hi - v) / (hi - lo) * height;
+    const y = (v) => area.top + 0.5 + Math.round((hi - v) / (hi - lo) * (height - 1));
     const g = curves.getContext("2d");
     g.clearRect(0, 0, w, h);
     g.fillStyle = "#fff";
     g.fillRect(0, 0, w, h);
     g.strokeStyle = "#999";
     g.strokeRect(area.left - 0.5, area.top - 0.5, width + 1, height + 1);
-    g.save();
-    g.beginPath();
-    g.rect(area.left, area.top, width, height);
-    g.clip();
     for (const [c, colour] of [[0, "#d62728"], [1, "#1f77b4"]]) {
       g.strokeStyle = colour;
       g.beginPath();
@@ -59,7 +61,6 @@ function createPlot(canvas, store, onSeek) {
       }
       g.stroke();
     }
-    g.restore();
     g.font = "11px sans-serif";
     g.textBaseline = "alphabetic";
     g.fillStyle = "#d62728";
@@ -70,8 +71,8 @@ function createPlot(canvas, store, onSeek) {
     g.fillText(`node ${node}: displacement, in the model's length unit`, area.left + 48,
                area.top - 6);
     g.textAlign = "right";
-    g.fillText(hi.toPrecision(3), area.left - 4, area.top + 8);
-    g.fillText(lo.toPrecision(3), area.left - 4, area.top + height);
+    g.fillText(number(hi), area.left - 4, area.top + 8);
+    g.fillText(number(lo), area.left - 4, area.top + height);
     g.fillText(`${t1} s`, area.left + width, area.top + height + 13);
     g.textAlign = "left";
     g.fillText(`${t0} s`, area.left, area.top + height + 13);
