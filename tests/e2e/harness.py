@@ -143,6 +143,36 @@ def grid_probes(v, nodes=True, elements=True):
     ]
 
 
+def rgb(png):
+    """The RGB bytes of a PNG file, row by row."""
+    return subprocess.run(["convert", png, "rgb:-"], capture_output=True, check=True).stdout
+
+
+def mask(data, colour, keep=lambda x, y: True, width=300):
+    """Pixels of RGB bytes that have the colour, or with colour=None those that are not grey (a
+    hue of their own)."""
+    like = ((lambda px: max(px) - min(px) > 40) if colour is None else
+            (lambda px: all(abs(px[c] - colour[c]) <= 60 for c in range(3))))
+    return {(i % width, i // width) for i in range(len(data) // 3)
+            if keep(i % width, i // width) and like(data[3 * i:3 * i + 3])}
+
+
+def picture_as_recorded(page, png, p):
+    """Fails unless the black and the green pixels of a page's 300 x 300 picture (RGB bytes) and
+    of the recorder's frame `png` lie within one pixel of each other, the label's text aside (the
+    page writes it in the browser's font)."""
+    lx, ly = View(p).px(-p.fw, -p.y_label)
+    outside = lambda x, y: not (x >= lx - 2 and ly - 18 <= y <= ly + 6)
+    near = lambda q, m: any((q[0] + i, q[1] + j) in m for i in (-1, 0, 1) for j in (-1, 0, 1))
+    viewer = rgb(png)
+    for name, colour in (("black", BLACK), ("green", GREEN)):
+        ours, theirs = mask(page, colour, outside), mask(viewer, colour, outside)
+        apart = [q for q in ours if not near(q, theirs)] + [q for q in theirs if not near(q, ours)]
+        if apart or not ours:
+            raise Failure("%s pixels of the page and the recorder's %s differ at %d places, "
+                          "first %s" % (name, os.path.basename(png), len(apart), apart[:5]))
+
+
 class Companion:
     """One run of a companion program (ctx.companion): its status, stdout and stderr."""
 
