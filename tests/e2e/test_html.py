@@ -91,17 +91,19 @@ def check(ctx, b, work, fine_page, times, fine_times):
     if got != want:
         raise Failure("cut.html's times %r, expected %r" % (got, want))
 
-    # A click on the one node that moves in the fine run plots its history: a curve over most of
-    # the plot's height (another node's would be flat).
+    # A click on the one node that moves in the fine run plots its history: curves over most of
+    # the plot's width, and of its height (another node's would be flat).
     open_page(b, fine_page)
     history = "return document.getElementById('history').offsetHeight > 0"
     before = b.run(history)
     b.click("picture", *view.node(p.corner(p.nx, p.ny)))
     width, height, plot = b.pixels("history")
-    rows = len({y for x, y in mask(plot, None, width=width)})
-    if before or not b.run(history) or rows < height / 2:
+    curves = mask(plot, None, width=width)
+    spans = len({x for x, y in curves}), len({y for x, y in curves})
+    if before or not b.run(history) or spans[0] < width / 2 or spans[1] < height / 2:
         raise Failure("a node's history: shown before the click %s, after %s, coloured pixels in "
-                      "%d rows of %d" % (before, b.run(history), rows, height))
+                      "%d columns and %d rows of %d x %d"
+                      % (before, b.run(history), *spans, width, height))
 
     # Played in model time, records every 10 ms: over a second of frames, the model time shown
     # at each frame against the frame's own time stamp, so that however slowly a busy machine
