@@ -64,7 +64,8 @@ void writePage(const Program& program, const std::string& output, const HtmlOpti
   warnNotFinite(program, page.replaced());
   if (page.bytes() > LARGE_PAGE) {
     program.warn(output + " is " + std::to_string(page.bytes() / 1000000) + " MB, more than " +
-                 "browsers open with ease (100 MB); --every N writes every N-th time step");
+                 "browsers open with ease (100 MB); --every N writes every N-th time step, " +
+                 "--digits 4 four significant digits of each");
   }
 }
 
