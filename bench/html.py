@@ -7,9 +7,9 @@ Prints, per profile: the page's bytes per displacement value (plain base64 of 32
 take 16/3 = 5.33); the writing rate next to reading alone (the exporter stepping the same run with
 nothing written but its first and last steps), best of REPS runs; per engine, the time from
 navigation to `meshplay.ready` (median) and a seek with its draw (the animation frame that draws
-it, GL work finished; the mean of 100), timed by the page's own clock; and the bytes per value of
-the same run with noise on every displacement, as real solver output has, which compresses less
-than the smooth demo.
+it, GL work finished; the mean of 100), timed by the page's own clock; and the bytes per value,
+exact and at --digits 4, of the demo and of the same run with noise in the 7th significant digit
+of every displacement, as real solver output has, which compresses less than the smooth demo.
 
 Usage: python3 bench/html.py BUILD_DIR [a b ...]
 Environment: REPS (default 5), ENGINES (default: chromium firefox webkitgtk)."""
@@ -117,9 +117,13 @@ def measure(profile, env):
         values = steps * 2 * facts["NODE_COUNT"]
         size = os.path.getsize(page)
         timed = {engine: in_browser(engine, env, page, steps) for engine in engines}
-        noisy(work, facts)
-        subprocess.run([tool("html"), "noisy.html"], cwd=work, check=True)
-        noisy_size = os.path.getsize(os.path.join(work, "noisy.html"))
+        sizes = {}  # bytes a value, exact and at --digits 4, of the demo and of the noisy run
+        for run in ("demo", "noisy"):
+            if run == "noisy":
+                noisy(work, facts)
+            for digits in ([], ["--digits", "4"]):
+                subprocess.run([tool("html"), "size.html", *digits], cwd=work, check=True)
+                sizes[run, bool(digits)] = os.path.getsize(os.path.join(work, "size.html")) / values
         print("Web page of the profile-%s demo, %d steps of %d nodes (best or median of %d):"
               % (profile.upper(), steps, facts["NODE_COUNT"], reps))
         print("  page %.2f MB: %.2f bytes a displacement value (base64 of float32: 5.33)"
@@ -129,7 +133,9 @@ def measure(profile, env):
         for engine, (ready, seek) in timed.items():
             print("  %-9s navigation to ready %.3f s; a seek and its draw %.2f ms"
                   % (engine + ":", ready, seek * 1e3))
-        print("  with noise on every displacement: %.2f bytes a value" % (noisy_size / values))
+        print("  bytes a value          exact   --digits 4")
+        for run in ("demo", "noisy"):
+            print("  %-20s %7.2f %10.2f" % (run, sizes[run, False], sizes[run, True]))
     finally:
         shutil.rmtree(work, ignore_errors=True)
 
