@@ -158,13 +158,16 @@ def mask(data, colour, keep=lambda x, y: True, width=300):
 
 
 def picture_as_recorded(page, png, p):
-    """Fails unless the black and the green pixels of a page's 300 x 300 picture (RGB bytes) and
-    of the recorder's frame `png` lie within one pixel of each other, the label's text aside (the
-    page writes it in the browser's font)."""
+    """Fails unless the page's 300 x 300 picture (RGB bytes) has white corners, and its black and
+    green pixels and those of the recorder's frame `png` lie within one pixel of each other, the
+    label's text aside (the page writes it in the browser's font)."""
     lx, ly = View(p).px(-p.fw, -p.y_label)
     outside = lambda x, y: not (x >= lx - 2 and ly - 18 <= y <= ly + 6)
     near = lambda q, m: any((q[0] + i, q[1] + j) in m for i in (-1, 0, 1) for j in (-1, 0, 1))
     viewer = rgb(png)
+    corners = [page[3 * i:3 * i + 3] for i in (0, 299, 299 * 300, 300 * 300 - 1)]
+    if any(tuple(c) != WHITE for c in corners):
+        raise Failure("the picture's corners are %r, not white" % [tuple(c) for c in corners])
     for name, colour in (("black", BLACK), ("green", GREEN)):
         ours, theirs = mask(page, colour, outside), mask(viewer, colour, outside)
         apart = [q for q in ours if not near(q, theirs)] + [q for q in theirs if not near(q, ours)]
