@@ -6,7 +6,9 @@
 #include <sys/types.h>
 
 #include <cstddef>
+#include <memory>
 #include <string>
+#include <string_view>
 
 #include "common/unique_fd.h"
 
@@ -33,7 +35,7 @@ class RecordCounter {
 // What one look at the result file found.
 struct Arrival {
   bool newRun = false;      // what follows begins a new run
-  std::string text;         // records, in file order
+  std::string_view text;    // records, in file order; valid until the next look
   std::size_t records = 0;  // the complete records in `text`
   // A pipe's writer closed: `text` ends with everything it wrote, a record cut short included,
   // and the run ends there as the viewer's does.
@@ -73,7 +75,10 @@ class ResultFollower {
   long long offset_ = 0;    // bytes read of the regular file
   bool begun_ = false;      // bytes of the run were read from this file
   bool pipeEnded_ = false;  // a pipe's writer left after a run: the next one's bytes begin one
-  std::string partial_;     // the beginning of a record, read but not complete
+  // What was read: first what the last look passed on, then a record begun but not complete.
+  std::string buffer_;
+  std::size_t passed_ = 0;
+  std::unique_ptr<char[]> chunk_;  // one read()
 };
 
 }  // namespace companion

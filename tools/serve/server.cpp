@@ -175,6 +175,7 @@ class Hub {
     ended_ = false;
     EncodingOptions live = options_;
     live.blockSteps = 1;  // what a step brings, at once
+    live.level = Z_BEST_SPEED;
     live_ = std::make_unique<PieceEncoder>(live);
     blocks_ = std::make_unique<PieceEncoder>(options_);
     const Buffer begins = runFrame(run);
