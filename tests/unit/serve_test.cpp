@@ -52,7 +52,9 @@ void writeFile(const char* name, const std::string& bytes, int flags) {
 TEST(Serve, TheFollowerPassesOnCompleteRecordsAndNoticesNewRuns) {
   const FollowerCase cases[] = {
       {"a record cut inside its last number waits for the rest",
-       {{Act::Append, "1 2 3", false, 0, ""}, {Act::Append, "4\n", false, 1, "1 2 34\n"}}},
+       {{Act::Append, "1 2 3", false, 0, ""},
+        {Act::Append, "4", false, 0, ""},
+        {Act::Append, "\n", false, 1, "1 2 34\n"}}},
       {"cut between fields, then inside the exponent of a number",
        {{Act::Append, "1 2", false, 0, ""},
         {Act::Append, " 3 1.5e", false, 1, "1 2 3 "},

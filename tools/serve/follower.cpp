@@ -182,8 +182,9 @@ Arrival ResultFollower::look() {
     begun_ = true;
   }
 
-  passed_ =
-      counted + counter_.take(buffer_.data() + counted, buffer_.size() - counted, arrival.records);
+  const std::size_t end =
+      counter_.take(buffer_.data() + counted, buffer_.size() - counted, arrival.records);
+  passed_ = arrival.records > 0 ? counted + end : 0;
   if (arrival.closed) {
     passed_ = buffer_.size();
     // Open again at once, so that the next writer's open() finds a reader.
