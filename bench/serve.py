@@ -52,7 +52,7 @@ class Client:
         self.sock.sendall(b"GET /run HTTP/1.1\r\nHost: localhost\r\nX-Meshplay-Token: %s\r\n\r\n"
                           % token.encode())
         self.sock.setblocking(False)
-        self.raw, self.body, self.head = b"", b"", False
+        self.raw, self.body, self.head = bytearray(), bytearray(), False
         self.arrivals, self.ended, self.bytes = [], False, 0
 
     def read(self, now):
@@ -62,31 +62,33 @@ class Client:
         if not self.head:
             if b"\r\n\r\n" not in self.raw:
                 return
-            self.raw = self.raw.split(b"\r\n\r\n", 1)[1]
+            del self.raw[:self.raw.index(b"\r\n\r\n") + 4]
             self.head = True
-        while True:
-            line = self.raw.find(b"\r\n")
-            if line < 0:
-                break
-            size = int(self.raw[:line], 16)
+        at = 0
+        while (line := self.raw.find(b"\r\n", at)) >= 0:
+            size = int(self.raw[at:line], 16)
             if len(self.raw) < line + 4 + size:
                 break
-            self.body += self.raw[line + 2:line + 2 + size]
-            self.raw = self.raw[line + 4 + size:]
-        while len(self.body) >= 5:
-            size = struct.unpack_from("<I", self.body, 1)[0]
-            if len(self.body) < 5 + size:
+            self.body += memoryview(self.raw)[line + 2:line + 2 + size]
+            at = line + 4 + size
+        del self.raw[:at]
+        at, view = 0, memoryview(self.body)
+        while len(self.body) - at >= 5:
+            size = struct.unpack_from("<I", self.body, at + 1)[0]
+            if len(self.body) - at < 5 + size:
                 break
-            kind = self.body[0]
+            kind = self.body[at]
             if kind == 0x52:  # a run begins: what came before is another's
                 self.arrivals, self.ended = [], False
             elif kind == 0x53:  # a steps chunk: its first step and count, the rest left deflated
                 first, count = struct.unpack("<II", zlib.decompressobj().decompress(
-                    self.body[5:5 + size], 8))
+                    view[at + 5:at + 5 + size], 8))
                 self.arrivals += [(k, now) for k in range(first, first + count)]
             elif kind == 0x45:
                 self.ended = True
-            self.body = self.body[5 + size:]
+            at += 5 + size
+        view.release()
+        del self.body[:at]
 
 
 def worker(port, token, count, pipe):
