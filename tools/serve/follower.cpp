@@ -119,6 +119,7 @@ bool ResultFollower::open(Arrival& arrival) {
   if (fd.get() < 0 || ::fstat(fd.get(), &info) != 0) return false;
   if (!S_ISREG(info.st_mode) && !S_ISFIFO(info.st_mode)) return false;
   file_ = std::move(fd);
+  ++opens_;
   pipe_ = S_ISFIFO(info.st_mode);
   device_ = info.st_dev;
   inode_ = info.st_ino;

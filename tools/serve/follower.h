@@ -52,6 +52,11 @@ class ResultFollower {
   // Readable when the file or the folder changed, a pipe's writes and its writer's close
   // included: then look(). -1 where inotify cannot be had: then look every so often.
   int changes() const { return changes_.get(); }
+  // The named pipe being read, -1 for a regular file: readable when its writer wrote, which
+  // inotify tells only once a whole write() is done, and a large one waits for the pipe to be
+  // read. `opens()` changes with each file opened.
+  int pipe() const { return pipe_ ? file_.get() : -1; }
+  unsigned opens() const { return opens_; }
 
   // Takes what the file holds now beyond what was read: a regular file's new bytes, a pipe's
   // data; notices a truncated or replaced file and a pipe whose writer left. Reads at most a few
@@ -70,6 +75,7 @@ class ResultFollower {
   int fileWatch_ = -1;
   UniqueFd file_;
   bool pipe_ = false;
+  unsigned opens_ = 0;
   dev_t device_ = 0;
   ino_t inode_ = 0;
   long long offset_ = 0;    // bytes read of the regular file
