@@ -238,6 +238,7 @@ TEST(Serve, EachRequestIsCheckedForItsHostMethodPathAndToken) {
        Resource::None},
       {"no Host", 0, {"GET", query, ""}, 403, Resource::None},
       {"a port that is no number", 0, {"GET", query, "127.0.0.1:80:80"}, 403, Resource::None},
+      {"more after a bracketed address", 0, {"GET", query, "[::1]x:80"}, 403, Resource::None},
       {"another address", 0, {"GET", query, "192.168.1.5:8765"}, 403, Resource::None},
       {"the --bind address", 1, {"GET", query, "192.168.1.5:8765"}, 200, Resource::Page, true},
       {"not the --bind address", 1, {"GET", query, "192.168.1.6:8765"}, 403, Resource::None},
