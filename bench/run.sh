@@ -4,7 +4,8 @@
 # the cost per number; frames of the real viewer, playing and drawing from memory (REPS runs of
 # FRAMES frames each, alternating, so that other work on the machine weighs on all of them alike),
 # with the cost per 1000 triangles; the recorder on each demo; then the exporter's rates next to
-# reading alone (bench/export.py, best of REPS runs).
+# reading alone (bench/export.py, best of REPS runs); and the live server under load
+# (bench/serve.py).
 #
 # Usage: bash bench/run.sh [a b ...]    Environment: REPS (default 5), FRAMES (2000), BUILD_DIR.
 set -euo pipefail
@@ -95,3 +96,6 @@ for label, out in (("PNG", "frames/"), ("MP4", "demo.mp4")):
 done
 
 REPS="$reps" python3 "$root/bench/export.py" "$build" $profiles
+
+# The live server on the B demo, with 200 stream clients (bench/serve.py).
+python3 "$root/bench/serve.py" "$build"

@@ -5,7 +5,7 @@ include(GNUInstallDirs)
 
 # Companion programs installed beside the viewers, `<program>-<tool>` each, with a page of their
 # own, docs/meshplay-<tool>.1 (demodata is a build helper, not installed).
-set(MESHPLAY_INSTALLED_TOOLS record export html)
+set(MESHPLAY_INSTALLED_TOOLS record export html serve)
 set(MESHPLAY_INSTALLED ${MESHPLAY_PROGRAMS})
 foreach(tool IN LISTS MESHPLAY_INSTALLED_TOOLS)
   list(TRANSFORM MESHPLAY_PROGRAMS APPEND -${tool} OUTPUT_VARIABLE names)
@@ -87,7 +87,9 @@ label and a progress bar; the mouse and keys play, step, stop, rewind, toggle an
 Beside each program, PROGRAM-record records the same replay, frame for frame as the viewer draws
 it, into an MP4, WebM or GIF video (through ffmpeg) or a folder of PNG files, without a display
 if need be (under Xvfb), PROGRAM-export writes the same run for ParaView (.pvd and .vtu
-files) or Gmsh (.msh), and PROGRAM-html into one web page that plays it in a browser, offline.")
+files) or Gmsh (.msh), PROGRAM-html into one web page that plays it in a browser, offline, and
+PROGRAM-serve shows it in web browsers, live, while a solver writes it, each time step as soon as
+its record is complete (through an SSH tunnel from a machine without a display).")
 set(MESHPLAY_MAINTAINER "meshplay developers <meshplay@example.org>"
   CACHE STRING "Maintainer field of the Debian package")
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${MESHPLAY_MAINTAINER})

@@ -10,6 +10,7 @@ packages=(
   xvfb xdotool imagemagick x11-utils x11-apps python3  # x11-apps: xwd, the e2e screenshots
   python3-meshio  # the exporter's test reads its .vtu and .msh files back
   zlib1g-dev  # the web page's data, deflated
+  libboost-dev  # the live server: Boost.Beast's HTTP over Boost.Asio, header only
   nodejs  # the web page's data read back by the player's own store module
   # the web page's test and bench, in each engine: Chromium by selenium and its driver,
   # Firefox ESR over WebDriver BiDi (python3-websocket), WebKitGTK by WebKitWebDriver

@@ -253,8 +253,10 @@ def refusals(server):
 
 
 def piped(ctx, times, parts):
-    """result.dat a named pipe: every third step from the second on, the last within --to
-    included; the writer's close ends the run; the next writer begins a new one."""
+    """result.dat a named pipe: every third step from the second on, the last included; the
+    writer's close ends the run there, as nothing lies beyond --to yet; the next writer begins a
+    new run. (A writer that opened the pipe before the server saw the last one close would carry
+    the run on: a pipe tells of nothing else.)"""
     work = ctx.folder({name: ctx.model_files()[name] for name in (GEO, TRI)})
     os.mkfifo(os.path.join(work, RES))
     first, last = 1, 40
@@ -263,7 +265,7 @@ def piped(ctx, times, parts):
     client = Stream(server.port, server.token)
     for writes in range(2):
         with open(os.path.join(work, RES), "wb") as f:
-            f.write(b"".join(parts[:60]))
+            f.write(b"".join(parts[:last + 1]))
         pump_all([client], lambda: client.ended, "the end of the piped run")
         want = times[first:last + 1:3] + ([times[last]] if (last - first) % 3 else [])
         if client.times != want or len(set(client.runs)) != writes + 1:

@@ -5,7 +5,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -49,7 +52,9 @@ void writeFile(const char* name, const std::string& bytes, int flags) {
 TEST(Serve, TheFollowerPassesOnCompleteRecordsAndNoticesNewRuns) {
   const FollowerCase cases[] = {
       {"a record cut inside its last number waits for the rest",
-       {{Act::Append, "1 2 3", false, 0, ""}, {Act::Append, "4\n", false, 1, "1 2 34\n"}}},
+       {{Act::Append, "1 2 3", false, 0, ""},
+        {Act::Append, "4", false, 0, ""},
+        {Act::Append, "\n", false, 1, "1 2 34\n"}}},
       {"cut between fields, then inside the exponent of a number",
        {{Act::Append, "1 2", false, 0, ""},
         {Act::Append, " 3 1.5e", false, 1, "1 2 3 "},
@@ -111,6 +116,42 @@ TEST(Serve, TheFollowerPassesOnCompleteRecordsAndNoticesNewRuns) {
       EXPECT_EQ(got.closed, step.closed);
     }
     if (writer >= 0) ::close(writer);
+  }
+}
+
+// The counter passes over whole blocks of bytes at a time: it finds the records where counting
+// byte by byte finds them, whatever the bytes (white space and its neighbours in the byte
+// table, and those same with the top bit set) and wherever the file is cut.
+TEST(Serve, TheRecordCounterFindsWhatCountingByteByByteFinds) {
+  const std::string alphabet = " \t\n\v\f\r\x08\x0e\x1f!\xa0\x89\x8dx";
+  std::mt19937 random(7);
+  for (std::size_t per : {1, 3, 40}) {
+    for (int round = 0; round < 40; ++round) {
+      std::string text(random() % 4000, ' ');
+      for (char& c : text) c = alphabet[random() % alphabet.size()];
+      std::vector<std::size_t> ends;  // one past the white space after each record
+      for (std::size_t k = 0, fields = 0; k < text.size(); ++k) {
+        const bool space = std::isspace(static_cast<unsigned char>(text[k])) != 0;
+        fields += !space && (k == 0 || std::isspace(static_cast<unsigned char>(text[k - 1])));
+        if (space && k > 0 && !std::isspace(static_cast<unsigned char>(text[k - 1])) &&
+            fields == per) {
+          ends.push_back(k + 1);
+          fields = 0;
+        }
+      }
+      companion::RecordCounter counter(per);
+      SCOPED_TRACE(text);
+      for (std::size_t at = 0; at < text.size();) {
+        const std::size_t size = std::min<std::size_t>(1 + random() % 300, text.size() - at);
+        std::size_t records = 0;
+        const std::size_t end = counter.take(text.data() + at, size, records);
+        const auto first = std::lower_bound(ends.begin(), ends.end(), at + 1);
+        const auto after = std::upper_bound(ends.begin(), ends.end(), at + size);
+        ASSERT_EQ(records, static_cast<std::size_t>(after - first)) << "at " << at;
+        ASSERT_EQ(end, records > 0 ? *(after - 1) - at : 0) << "at " << at;
+        at += size;
+      }
+    }
   }
 }
 
@@ -197,6 +238,7 @@ TEST(Serve, EachRequestIsCheckedForItsHostMethodPathAndToken) {
        Resource::None},
       {"no Host", 0, {"GET", query, ""}, 403, Resource::None},
       {"a port that is no number", 0, {"GET", query, "127.0.0.1:80:80"}, 403, Resource::None},
+      {"more after a bracketed address", 0, {"GET", query, "[::1]x:80"}, 403, Resource::None},
       {"another address", 0, {"GET", query, "192.168.1.5:8765"}, 403, Resource::None},
       {"the --bind address", 1, {"GET", query, "192.168.1.5:8765"}, 200, Resource::Page, true},
       {"not the --bind address", 1, {"GET", query, "192.168.1.6:8765"}, 403, Resource::None},

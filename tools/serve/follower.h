@@ -6,7 +6,9 @@
 #include <sys/types.h>
 
 #include <cstddef>
+#include <memory>
 #include <string>
+#include <string_view>
 
 #include "common/unique_fd.h"
 
@@ -33,7 +35,7 @@ class RecordCounter {
 // What one look at the result file found.
 struct Arrival {
   bool newRun = false;      // what follows begins a new run
-  std::string text;         // records, in file order
+  std::string_view text;    // records, in file order; valid until the next look
   std::size_t records = 0;  // the complete records in `text`
   // A pipe's writer closed: `text` ends with everything it wrote, a record cut short included,
   // and the run ends there as the viewer's does.
@@ -50,6 +52,11 @@ class ResultFollower {
   // Readable when the file or the folder changed, a pipe's writes and its writer's close
   // included: then look(). -1 where inotify cannot be had: then look every so often.
   int changes() const { return changes_.get(); }
+  // The named pipe being read, -1 for a regular file: readable when its writer wrote, which
+  // inotify tells only once a whole write() is done, and a large one waits for the pipe to be
+  // read. `opens()` changes with each file opened.
+  int pipe() const { return pipe_ ? file_.get() : -1; }
+  unsigned opens() const { return opens_; }
 
   // Takes what the file holds now beyond what was read: a regular file's new bytes, a pipe's
   // data; notices a truncated or replaced file and a pipe whose writer left. Reads at most a few
@@ -68,12 +75,16 @@ class ResultFollower {
   int fileWatch_ = -1;
   UniqueFd file_;
   bool pipe_ = false;
+  unsigned opens_ = 0;
   dev_t device_ = 0;
   ino_t inode_ = 0;
   long long offset_ = 0;    // bytes read of the regular file
   bool begun_ = false;      // bytes of the run were read from this file
   bool pipeEnded_ = false;  // a pipe's writer left after a run: the next one's bytes begin one
-  std::string partial_;     // the beginning of a record, read but not complete
+  // What was read: first what the last look passed on, then a record begun but not complete.
+  std::string buffer_;
+  std::size_t passed_ = 0;
+  std::unique_ptr<char[]> chunk_;  // one read()
 };
 
 }  // namespace companion

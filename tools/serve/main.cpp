@@ -41,8 +41,7 @@ CommandLine commandLine(ServeOptions& o) {
                          "listen on port N (default 8765, or the next free one); 0: any free port",
                          "a port number from 0 to 65535", &o.port, 0, 65535, &o.portGiven});
   cli.options.push_back({"bind", "ADDRESS",
-                         "listen on ADDRESS (0.0.0.0: all) instead of this machine alone; anyone "
-                         "with the address can then watch",
+                         "listen on ADDRESS, 0.0.0.0 for all (default: 127.0.0.1 alone)",
                          "an IP address", &o.bind});
   for (const Option& cut : cutOptions(o.every, o.range)) cli.options.push_back(cut);
   cli.options.push_back({"title", "TEXT",

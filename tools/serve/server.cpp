@@ -175,6 +175,7 @@ class Hub {
     ended_ = false;
     EncodingOptions live = options_;
     live.blockSteps = 1;  // what a step brings, at once
+    live.level = Z_BEST_SPEED;
     live_ = std::make_unique<PieceEncoder>(live);
     blocks_ = std::make_unique<PieceEncoder>(options_);
     const Buffer begins = runFrame(run);
@@ -355,6 +356,7 @@ class Server {
   void listen(const ServeSettings& settings);
   void accept();
   void waitForChanges();
+  void waitForPipe(unsigned opens);
   void check();
   void look();
   void beginRun();
@@ -371,7 +373,8 @@ class Server {
   net::io_context io_{1};
   Hub hub_;
   tcp::acceptor acceptor_{io_};
-  net::posix::stream_descriptor changes_{io_}, stopped_{io_};
+  net::posix::stream_descriptor changes_{io_}, stopped_{io_}, pipe_{io_};
+  unsigned pipeOpens_ = 0;  // the follower's file that pipe_ waits on
   net::steady_timer checkTimer_{io_}, heartbeatTimer_{io_}, acceptTimer_{io_};
   bool ended_ = false;  // the run has ended: records are ignored until a new one
   Clock::time_point lastRecord_ = Clock::now();
@@ -734,6 +737,14 @@ void Server::waitForChanges() {
   });
 }
 
+void Server::waitForPipe(unsigned opens) {
+  pipe_.async_wait(net::posix::descriptor_base::wait_read, [this, opens](beast::error_code error) {
+    if (error || stopping_ || opens != pipeOpens_) return;
+    look();
+    if (opens == pipeOpens_) waitForPipe(opens);  // else look() waits on the new one
+  });
+}
+
 void Server::check() {
   checkTimer_.expires_after(CHECK_INTERVAL);
   checkTimer_.async_wait([this](beast::error_code error) {
@@ -778,6 +789,15 @@ void Server::look() {
       if (ended_) hub_.end();
     }
     if (arrival.more) net::post(io_, [this] { look(); });
+    if (follower_.opens() != pipeOpens_) {
+      pipeOpens_ = follower_.opens();
+      beast::error_code ignored;
+      pipe_.close(ignored);  // a pipe whose writer left reads as ready for ever
+      if (follower_.pipe() >= 0) {
+        pipe_.assign(::dup(follower_.pipe()));
+        waitForPipe(pipeOpens_);
+      }
+    }
   } catch (const Interrupted&) {
     // A stop signal came while the run was read: the stop is on its way.
   }
@@ -789,6 +809,7 @@ void Server::stop() {
   acceptor_.close(ignored);
   changes_.close(ignored);
   stopped_.close(ignored);
+  pipe_.close(ignored);
   checkTimer_.cancel();
   heartbeatTimer_.cancel();
   acceptTimer_.cancel();
