@@ -6,7 +6,9 @@ its frames, inflating no more of each steps chunk than its first step and count.
 Prints, never asserts:
 - latency, from the moment a record's last byte is written to the moment its step is in a
   client: p50, p95 and max over every client and step, with CLIENTS clients, the writer at the
-  demo's pace (100 records a second);
+  demo's pace (100 records a second); and the same for the live page itself in headless Chromium,
+  connected beside them, a step being in the page when the page says it holds it (its status
+  line changes);
 - steps delivered per second to each client with the writer flat out, on a run of LONG records
   (the demo's values, times made finer), against reading alone (the same run stepped by
   meshplay-b-export with nothing written, as bench/export.py times it);
@@ -30,6 +32,9 @@ import sys
 import tempfile
 import time
 import zlib
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "scripts"))
+import browsers  # noqa: E402
 
 build = os.path.abspath(sys.argv[1])
 CLIENTS = int(os.environ.get("CLIENTS", "200"))
@@ -134,7 +139,7 @@ class Server:
     def __init__(self, folder):
         self.proc = subprocess.Popen([build + "/meshplay-b-serve", "--port", "0"], cwd=folder,
                                      stdout=subprocess.PIPE)
-        url = self.proc.stdout.readline().decode()
+        self.url = url = self.proc.stdout.readline().decode().strip()
         self.port = int(re.search(r":(\d+)/", url).group(1))
         self.token = url.strip().split("token=")[1]
 
@@ -206,14 +211,32 @@ def main():
         cpu = [("no client", idle_cpu(server))]
 
         crowd = Crowd(server, CLIENTS)
+        page = browsers.Chromium(dict(os.environ))
+        page.open(server.url)
+        while not page.run("return !!window.meshplay && meshplay.connected"):
+            time.sleep(0.05)
+        page.run("""window.arrivals = [];
+            new MutationObserver(() => {
+              const now = performance.timeOrigin + performance.now();
+              while (arrivals.length < meshplay.steps) arrivals.push(now);
+            }).observe(document.getElementById("status"),
+                       { childList: true, characterData: true, subtree: true });""")
+        wall = time.time() - time.monotonic()
         written = write(result, demo, rate=100)
         arrivals = crowd.results()
+        time.sleep(1)
+        in_page = [t / 1000 - wall - w for t, w in zip(page.run("return arrivals"), written)]
+        page.quit()
         latencies = sorted(seen[k] - written[k] for seen, _ in arrivals for k in seen)
         complete = sum(len(seen) == len(demo) for seen, _ in arrivals)
         print("Latency at the demo's pace, record written to step in the client (%d samples, "
               "%d of %d clients got every step):" % (len(latencies), complete, CLIENTS))
         print("  p50 %.1f ms   p95 %.1f ms   max %.1f ms" % tuple(
             1000 * latencies[int(q * (len(latencies) - 1))] for q in (0.5, 0.95, 1.0)))
+        in_page.sort()
+        print("  the live page in headless Chromium (%d of %d steps): p50 %.1f ms   p95 %.1f ms   "
+              "max %.1f ms" % (len(in_page), len(demo), *(
+                  1000 * in_page[int(q * (len(in_page) - 1))] for q in (0.5, 0.95, 1.0))))
         memory.append(("the demo's run, %d clients gone" % CLIENTS, server.rss()))
 
         # What a new client is sent: the whole run, as kept.
@@ -263,7 +286,6 @@ def main():
         print("CPU while nothing is written (%g s):" % IDLE)
         for what, percent in cpu:
             print("  %-48s %6.2f %% of a core" % (what, percent))
-        # A headless Chromium client (the live page itself) takes its place here.
     finally:
         if server and server.proc.poll() is None:
             server.stop()
