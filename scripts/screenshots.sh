@@ -21,3 +21,4 @@ keep b 2.21
 # history plotted.
 /usr/bin/python3 "$here/scripts/page_shot.py" "$here/build/release/demo-b/screenshots/meshplay-b.html" \
   "$here/docs/meshplay-b-html.png" 221 263 100
+convert "$here/docs/meshplay-b-html.png" -crop 660x700+0+0 +repage "$here/docs/meshplay-b-html.png"
