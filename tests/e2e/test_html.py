@@ -233,30 +233,34 @@ def check(ctx, engine, b, work, fine_page, times, fine_times, colour_range, midd
     poll(lambda: probe in b.requests(), what="a request of the page to be seen")
 
 
-def crisp(ctx, work):
-    """At a device pixel ratio of 3 (Chromium alone can be told one), each of the picture's pixels
-    covers 3 x 3 of the screen's, never smoothed: no grey in it, the label's text aside. (Smoothed,
-    a fifth of the mesh was grey.)"""
+def crisp(ctx, work, node, spot):
+    """At a device pixel ratio of 1.5 (Chromium alone can be told one), the picture is 400 CSS
+    pixels wide, each of its pixels 2 x 2 of the screen's, never smoothed: no grey in it, the
+    label's text aside (smoothed, a fifth of the mesh was grey); and a click on a node, scaled as
+    the picture is, plots that node."""
     p, view = ctx.profile, View(ctx.profile)
-    b = browsers.Chromium(ctx.env, scale=3)
+    b = browsers.Chromium(ctx.env, scale=1.5)
     try:
         open_page(b, os.path.join(work, "run.html"), "#step=5")
         b.pixels("picture")  # drawn
-        left, top, width = (3 * v for v in b.run(
+        left, top, width = (1.5 * v for v in b.run(
             "const r = meshplay.canvas.getBoundingClientRect(); return [r.left, r.top, r.width];"))
         shot = os.path.join(ctx.folder(), "shot.png")
         with open(shot, "wb") as f:
             f.write(b.screenshot())
         _, label = view.px(-p.fw, -p.y_label)
         # A device pixel in from each side: the frame around the picture is grey.
-        crop = "%dx%d+%d+%d" % (width - 6, width - 6, left + 3, top + 3)
+        crop = "%dx%d+%d+%d" % (width - 2, width - 2, left + 1, top + 1)
         data = subprocess.run(["convert", shot, "-crop", crop, "rgb:-"], capture_output=True,
                               check=True).stdout
-        grey = [(x, y) for x, y in mask(data, (128, 128, 128), width=int(width) - 6)
-                if not label - 20 <= (y + 3) / 3 <= label + 8]
-        if width != 900 or grey:
-            raise Failure("at 3 device pixels to a CSS pixel the picture is %d pixels wide, with "
-                          "%d grey ones, first %r" % (width, len(grey), grey[:3]))
+        grey = [(x, y) for x, y in mask(data, (128, 128, 128), width=round(width) - 2)
+                if not label - 20 <= (y + 1) / 2 <= label + 8]
+        b.click("picture", *(v * 4 / 3 for v in spot))
+        chosen = b.run("return meshplay.node")
+        if width != 600 or grey or chosen != node:
+            raise Failure("at 1.5 device pixels to a CSS pixel the picture is %d pixels wide, with "
+                          "%d grey ones, first %r; a click on node %d plots node %d"
+                          % (width, len(grey), grey[:3], node, chosen))
     finally:
         b.quit()
 
@@ -310,7 +314,8 @@ def run(ctx):
         finally:
             b.quit()
         if engine == "chromium":
-            crisp(ctx, work)
+            corner = p.corner(p.nx, p.ny)
+            crisp(ctx, work, corner, View(p).node(corner, far / 2, 0))
 
 
 harness.main(run)
