@@ -10,7 +10,7 @@
 #include "html/profile_facts.h"
 #include "model/profile.h"
 #include "run/run.h"
-#include "serve/server.h"
+#include "serve/serve.h"
 
 namespace {
 

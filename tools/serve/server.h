@@ -1,51 +1,64 @@
-// The server of meshplay-X-serve: the live page and the run's data, pushed to every browser as
-// the solver writes result.dat. One thread serves every connection; nothing is written to disk.
+// The server on one thread: listening, accepting, following result.dat, heartbeats, stopping.
 #pragma once
 
-#include <cstddef>
-#include <functional>
+#include <chrono>
 #include <string>
+#include <unordered_set>
+#include <vector>
 
-#include "common/mesh_values.h"
 #include "common/program.h"
-#include "html/encoding.h"
-#include "html/page.h"
 #include "serve/follower.h"
+#include "serve/hub.h"
+#include "serve/net.h"
+#include "serve/requests.h"
+#include "serve/serve.h"
 
 namespace companion {
 
-// The run as the profile's walk finds it in the records the follower hands over.
-class StepSource {
+class Session;
+
+class Server {
  public:
-  virtual ~StepSource() = default;
-  using Sink = std::function<void(const StepData&)>;
+  Server(const Program& program, const ServeSettings& settings, StepSource& source);
+  void run();
+  // The address to open, with the token.
+  std::string url() const;
 
-  // Begins a run: the node and element files opened again, nothing of the result file read yet.
-  // Throws Failure when they cannot be opened.
-  virtual void restart() = 0;
+  Hub& hub() { return hub_; }
+  const Access& access() const { return access_; }
+  std::unordered_set<Session*>& sessions() { return sessions_; }
+  // The live page, with `nonce` on its inline script and style.
+  std::string page(const std::string& nonce) const;
 
-  // Takes the records of `arrival` and gives each step of the run they hold to `sink`, in order.
-  // Returns true once the run has ended; then nothing more is taken until restart().
-  virtual bool take(const Arrival& arrival, const Sink& sink) = 0;
+ private:
+  using Clock = std::chrono::steady_clock;
+
+  void listen(const ServeSettings& settings);
+  void accept();
+  void waitForChanges();
+  void waitForPipe(unsigned opens);
+  void check();
+  void look();
+  void beginRun();
+  void beat();
+  void stop();
+
+  const Program& program_;
+  StepSource& source_;
+  // Declared first, gone last: sessions leave it as they go, the last ones with the hub.
+  std::unordered_set<Session*> sessions_;
+  Access access_;
+  std::vector<std::string> page_;  // the page's parts between its nonces
+  ResultFollower follower_;
+  net::io_context io_{1};
+  Hub hub_;
+  tcp::acceptor acceptor_{io_};
+  net::posix::stream_descriptor changes_{io_}, stopped_{io_}, pipe_{io_};
+  unsigned pipeOpens_ = 0;  // the follower's file that pipe_ waits on
+  net::steady_timer checkTimer_{io_}, heartbeatTimer_{io_}, acceptTimer_{io_};
+  bool ended_ = false;  // the run has ended: records are ignored until a new one
+  Clock::time_point lastRecord_ = Clock::now();
+  bool stopping_ = false;
 };
-
-// The port tried first when --port is not given; the next ones after it while they are taken.
-inline constexpr long DEFAULT_PORT = 8765;
-
-struct ServeSettings {
-  std::string resultFile;  // followed in the working folder
-  long port = DEFAULT_PORT;
-  bool portGiven = false;
-  std::string bind;  // --bind: "" for loopback alone
-  PageFacts facts;
-  EncodingOptions encoding;
-  std::size_t fieldsPerRecord = 0;  // of a result record
-};
-
-// Begins the run and listens; prints the URL to open, with its token, as one line on stdout, at
-// once; then serves until a stop signal comes, and returns once every connection is closed.
-// Throws Failure, before anything is served, when the node or element file cannot be opened, the
-// address is not one, or the port cannot be had.
-void serve(const Program& program, const ServeSettings& settings, StepSource& source);
 
 }  // namespace companion

@@ -1,0 +1,63 @@
+// One connection: reading a request, refusals, the page, and the stream with its bounded queue.
+#pragma once
+
+#include <cstddef>
+#include <deque>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "serve/frames.h"
+#include "serve/hub.h"
+#include "serve/net.h"
+#include "serve/requests.h"
+
+namespace companion {
+
+class Server;
+
+// One connection: requests, then, for /run, the stream of the run's frames. A client that falls
+// too far behind is dropped, and its page reconnects and resumes where it was.
+class Session : public Client, public std::enable_shared_from_this<Session> {
+ public:
+  Session(Server& server, tcp::socket socket);
+  ~Session() override;
+  void start() { read(); }
+  void close();
+
+  void send(const Buffer& frame) override;
+  void forget() override {
+    for (const Buffer& b : queue_) queued_ -= b->size();
+    queue_.clear();
+    unsentOnConnecting_ = 0;
+    mesh = nullptr;
+  }
+  void sentOnConnecting() override { unsentOnConnecting_ = queued_; }
+
+ private:
+  void read();
+  void onRead(beast::error_code error);
+  void respond(const Verdict& verdict, const http::request<http::empty_body>& request);
+  void refuse(http::status status);
+  void write(std::shared_ptr<http::response<http::string_body>> response);
+  void linger();
+  void stream(const Verdict& verdict);
+  void pump();
+
+  Server& server_;
+  beast::tcp_stream stream_;
+  beast::flat_buffer buffer_;
+  std::optional<http::request_parser<http::empty_body>> parser_;
+  bool closed_ = false;
+  // The stream.
+  std::unique_ptr<http::response<http::empty_body>> head_;
+  std::unique_ptr<http::response_serializer<http::empty_body>> serializer_;
+  bool streaming_ = false, writing_ = false, dropped_ = false;
+  std::deque<Buffer> queue_;
+  std::size_t queued_ = 0;              // bytes in queue_
+  std::size_t unsentOnConnecting_ = 0;  // of those, the run as it was on connecting
+  std::vector<Buffer> writing_frames_;
+  std::vector<net::const_buffer> buffers_;
+};
+
+}  // namespace companion
