@@ -5,6 +5,7 @@ description written by the build (its profile's constants and the paths of its t
 calls main(run), and run(ctx) fails by raising an exception. Every program started is then
 stopped, and a sanitizer report on its stderr fails the case too."""
 
+import faulthandler
 import json
 import os
 import resource
@@ -281,6 +282,8 @@ class Served(Companion):
         self.token = urllib.parse.parse_qs(parts.query)["token"][0]
 
 def main(run):
+    # A case still running after 85 s (CTest ends most at 90) says where it is, once.
+    faulthandler.dump_traceback_later(85)
     with open(sys.argv[1]) as f:
         ctx = Context(json.load(f), sys.argv[2])
     problems = []

@@ -235,7 +235,8 @@ def refusals(server):
         ("the cookie", "HEAD", "/run", {"Cookie": cookie}, None, 200),
         ("no token", "GET", "/run", {}, None, 401),
         ("a wrong token", "GET", "/?token=" + token[::-1], {}, None, 403),
-        ("a wrong cookie", "GET", "/run", {"Cookie": cookie[:-1] + "0"}, None, 403),
+        ("a wrong cookie", "GET", "/run", {"Cookie": cookie[:-1] + "01"[cookie[-1] == "0"]}, None,
+         403),
         ("a name for Host", "GET", "/?token=" + token, {}, "attacker.example:%d" % port, 403),
         ("POST", "POST", "/run", {"X-Meshplay-Token": token, "Content-Length": "0"}, None, 405),
         ("a file", "GET", "/geodata.dat", {"X-Meshplay-Token": token}, None, 404),
@@ -266,7 +267,9 @@ def piped(ctx, times, parts):
     for writes in range(2):
         with open(os.path.join(work, RES), "wb") as f:
             f.write(b"".join(parts[:last + 1]))
-        pump_all([client], lambda: client.ended, "the end of the piped run")
+        # The end of this writer's run: its own, not the last writer's, which ended already.
+        pump_all([client], lambda: client.ended and len(set(client.runs)) == writes + 1,
+                 "the end of the piped run")
         want = times[first:last + 1:3] + ([times[last]] if (last - first) % 3 else [])
         if client.times != want or len(set(client.runs)) != writes + 1:
             raise Failure("piped, writer %d: times %r, expected %r, runs %r" % (
