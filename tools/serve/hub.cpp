@@ -13,7 +13,9 @@ void Hub::begin(std::uint32_t run) {
   meshes_.clear();
   ended_ = false;
   EncodingOptions live = options_;
-  live.blockSteps = 1;  // what a step brings, at once
+  // A live chunk holds what one look at the file brought: one step at the solver's pace, many
+  // when it writes faster than the clients are served, so that each frame, deflated once,
+  // costs every client one write however many steps it holds.
   live.level = Z_BEST_SPEED;
   live_ = std::make_unique<PieceEncoder>(live);
   blocks_ = std::make_unique<PieceEncoder>(options_);
