@@ -50,8 +50,11 @@ def _processes(under, skip):
 
 
 class Browser:
-    def __init__(self, env, scale=1):
+    def __init__(self, env, scale=1, served=False):
         self.scale = scale  # device pixels to a CSS pixel, where the engine can be told
+        # The page comes from a server on this machine, which the browser must reach: WebKitGTK
+        # then goes without its recording proxy (and lists no requests).
+        self.served = served
         # Browsers leave helpers that outlive their parent (a web process, a network process): as
         # the processes' subreaper this one inherits them instead of init, so quit() finds them.
         ctypes.CDLL(None).prctl(36, ctypes.c_ulong(1))  # PR_SET_CHILD_SUBREAPER
@@ -224,9 +227,10 @@ class WebKitGTK(_Selenium):
     def _start(self, env):
         self.proxy = Proxy()
         options = webdriver.WebKitGTKOptions()
-        for arg in ("--automation", "--proxy=" + self.proxy.address,
-                    "--ignore-host="):  # no host bypasses it, 127.0.0.1 included
-            options.add_argument(arg)
+        options.add_argument("--automation")
+        if not self.served:
+            options.add_argument("--proxy=" + self.proxy.address)
+            options.add_argument("--ignore-host=")  # no host bypasses it, 127.0.0.1 included
         # webdriver.WebKitGTK would start WebKitWebDriver in this process's environment, not on
         # the display given, so the service is started here and selenium connects to it.
         self.service = WebKitService("/usr/bin/WebKitWebDriver", env=env)

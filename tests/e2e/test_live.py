@@ -1,15 +1,17 @@
-"""The live page in a real browser (Chromium, scripts/browsers.py), through a proxy the test can cut:
+"""The live page in a real browser (scripts/browsers.py), through a proxy the test can cut:
 a writer appends the demo's records in bursts cut mid-record and the page follows the newest step,
 drawn as the recorder draws it; paused, it stays where it is while the run grows, and the newest
 button takes it back; a cut connection is made again by the page, which ends up with every step
 once, in order; a pause of the solver is said; a truncated result.dat starts a new run in the page,
-and the end of the run is said; and so is a server that went away."""
+and the end of the run is said; and so is a server that went away. Run as `test_live.py
+PROGRAM.json ARTIFACTS [ENGINE]`, Chromium without an engine."""
 
 import os
 import re
 import select
 import signal
 import socket
+import sys
 import threading
 
 import harness
@@ -89,7 +91,7 @@ def run(ctx):
     result = open(os.path.join(work, RES), "a")
     server = ctx.serve(work)
     proxy = Proxy(server.port)
-    b = browsers.Chromium(ctx.env)
+    b = browsers.ENGINES[sys.argv[3] if len(sys.argv) > 3 else "chromium"](ctx.env, served=True)
     state = ("return [meshplay.steps, meshplay.step, meshplay.live, meshplay.connected, "
              "document.getElementById('status').textContent]")
 
