@@ -3,7 +3,7 @@ does: a writer appends the demo in bursts cut anywhere, and a client gets every 
 order, with its time; a client whose connection a proxy cuts resumes with ?run&from and ends with
 every step once; a truncated result.dat begins a new run; a named pipe with --every, --from and
 --to; requests refused for their Host, method, path or token, with the headers every response
-carries; failures before serving; SIGINT with clients connected: gone within a second, status 0,
+carries; a request never finished is closed at the time limit; failures before serving; SIGINT with clients connected: gone within a second, status 0,
 the port free again and nothing left in the folder."""
 
 import os
@@ -164,6 +164,10 @@ def run(ctx):
     if not re.fullmatch(r"http://127\.0\.0\.1:%d/\?token=[0-9a-f]{48}" % server.port, server.url):
         raise Failure("the address printed: %r" % server.url)
     refusals(server)
+    # Two that never finish a request: one says nothing, one stops inside its headers. They hold
+    # up no one while the rest of this case is served, and go without a word at the time limit.
+    idle = [socket.create_connection(("127.0.0.1", server.port)) for _ in range(2)]
+    idle[1].sendall(b"GET /run HTTP/1.1\r\nHo")
 
     # Before any record: the run's id, then a heartbeat that counts from the run's start.
     direct = Stream(server.port, server.token)
@@ -203,6 +207,12 @@ def run(ctx):
             direct.times != times[:3]:
         raise Failure("after truncation: runs %r, times %r, ended %s" % (
             direct.runs, direct.times, direct.ended))
+
+    for s in idle:
+        s.settimeout(15)
+        got = s.recv(4096)
+        if got:
+            raise Failure("a request never finished was answered: %r" % got[:40])
 
     # A stop with clients connected.
     started = time.monotonic()
