@@ -21,7 +21,12 @@ InputStream& InputStream::operator=(InputStream&& other) noexcept {
   atEnd = other.atEnd;
   stopOnSignal = other.stopOnSignal;
   end = other.end - other.pos;
-  std::memcpy(buffer, other.buffer + other.pos, end);  // only the unread bytes matter
+  if (other.data == other.buffer) {
+    std::memcpy(buffer, other.buffer + other.pos, end);  // only the unread bytes matter
+    data = buffer;
+  } else {
+    data = other.data + other.pos;  // bytes in memory stay where they are
+  }
   other.fd = -1;
   closeStream(other);
   return *this;
@@ -49,15 +54,23 @@ void attachStream(InputStream& s, int fd) {
   s.atEnd = fd < 0;
 }
 
+void attachBytes(InputStream& s, const char* bytes, std::size_t size) {
+  closeStream(s);
+  s.data = bytes;
+  s.end = size;
+}
+
 void closeStream(InputStream& s) {
   if (s.fd >= 0) ::close(s.fd);
   s.fd = -1;
+  s.data = s.buffer;
   s.atEnd = true;
   s.pos = 0;
   s.end = 0;
 }
 
 void fillStream(InputStream& s, std::size_t count) {
+  // Bytes in memory are at their end once given: only a file's own buffer is ever filled.
   if (s.end - s.pos >= count || s.atEnd) return;
   if (s.pos > 0) {
     std::memmove(s.buffer, s.buffer + s.pos, s.end - s.pos);

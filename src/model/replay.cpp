@@ -29,7 +29,7 @@ ReplayStep advanceReplay(Replay& replay, bool rewindRequested) {
     step.ended = true;
     step.rewound = rewindRequested;
     closeStream(replay.resultStream);
-    step.reopenFailed = !openStream(replay.resultStream, RESULT_FILE);
+    if (replay.reopensResult) step.reopenFailed = !openStream(replay.resultStream, RESULT_FILE);
   }
   // Read on every step: a node or element file holding several blocks supplies the next one.
   step.nodesRead = readNodeBlock(replay.nodeStream, replay.nodeTable);

@@ -19,6 +19,11 @@ struct Replay {
   NodeTable nodeTable{};
   ElementTable elementTable{};
 
+  // At every end of run the viewer closes RESULT_FILE and opens it again for the next run. A replay
+  // whose records are handed to it in memory (a server following the file as a solver writes it)
+  // has no file of its own to open again.
+  bool reopensResult = true;
+
   // The last record whose time was read. The step that finds the end of the data has no record
   // of its own and shows this one again, so the last picture stays on screen.
   ResultRecord shownRecord{};
@@ -36,7 +41,7 @@ struct Scene {
 struct ReplayStep {
   Scene scene;
   bool read = false;          // a time was read: the scene holds a new record
-  bool ended = false;         // the run ended here; the result file was closed and opened again
+  bool ended = false;         // the run ended here; the result file was closed (and reopened)
   bool rewound = false;       // it ended on a rewind, so the first record is to be shown at once
   bool reopenFailed = false;  // at that end, the result file could not be opened again
   int nodesRead = 0;          // complete node records this step read into the node table
@@ -54,7 +59,8 @@ struct OpenedInputs {
 OpenedInputs openInputs(Replay& replay);
 
 // One step: reads the next record (at the end of the data it keeps the last one), ends the run if
-// it is over, closing the result file and opening it again at its start, then refreshes the tables
+// it is over, closing the result file and opening it again at its start (unless the replay does
+// not reopen it), then refreshes the tables
 // from their streams. Prints nothing and leaves playback to the caller.
 ReplayStep advanceReplay(Replay& replay, bool rewindRequested);
 

@@ -13,11 +13,10 @@
 
 #include <fast_float/fast_float.h>
 
+#include "model/white_space.h"
+
 namespace {
 
-inline bool isSpace(char c) {
-  return c == ' ' || (c >= '\t' && c <= '\r');
-}
 inline bool isDigit(int c) {
   return c >= '0' && c <= '9';
 }
@@ -25,7 +24,7 @@ inline bool isDigit(int c) {
 // Skips white space before a field, reading more as needed; false when the data have ended.
 inline bool skipSpace(InputStream& s) {
   for (;;) {
-    while (s.pos < s.end && isSpace(s.buffer[s.pos])) ++s.pos;
+    while (s.pos < s.end && isSpace(s.data[s.pos])) ++s.pos;
     if (s.pos < s.end) return true;
     if (s.atEnd) return false;
     fillStream(s, 1);
@@ -37,7 +36,7 @@ inline bool skipSpace(InputStream& s) {
 // The number's own text holds no white space, so the search starts where the conversion stopped,
 // which is nearly always at the white space itself.
 inline bool fieldIsComplete(const InputStream& s, const char* stop) {
-  const char* last = s.buffer + s.end;
+  const char* last = s.data + s.end;
   if (stop < last && isSpace(*stop)) return true;
   return s.atEnd || std::find_if(stop, last, isSpace) != last;
 }
@@ -136,7 +135,7 @@ Conversion convertInt(const char* first, const char* last, std::int32_t& value) 
 // The next byte, reading more as needed, or -1 at the end of the data.
 int peekChar(InputStream& s) {
   if (s.pos == s.end) fillStream(s, 1);
-  return s.pos < s.end ? static_cast<unsigned char>(s.buffer[s.pos]) : -1;
+  return s.pos < s.end ? static_cast<unsigned char>(s.data[s.pos]) : -1;
 }
 
 // 767 significant digits decide the rounding of any double; a digit beyond those matters only by
@@ -181,12 +180,12 @@ std::size_t shortenLongNumber(InputStream& s, bool real, char (&text)[SHORT_TEXT
   }
   if (real && (c == 'e' || c == 'E')) {
     fillStream(s, 3);  // "e", a sign, a digit: an exponent only if a digit follows
-    const char* p = s.buffer + s.pos + 1;
-    const char* last = s.buffer + s.end;
+    const char* p = s.data + s.pos + 1;
+    const char* last = s.data + s.end;
     const bool negative = p < last && *p == '-';
     if (p < last && (*p == '+' || *p == '-')) ++p;
     if (p < last && isDigit(*p)) {
-      s.pos = static_cast<std::size_t>(p - s.buffer);
+      s.pos = static_cast<std::size_t>(p - s.data);
       long long e = 0;
       while (isDigit(c = peekChar(s))) {
         ++s.pos;
@@ -233,8 +232,8 @@ template <class T, Conversion (*convert)(const char*, const char*, T&)>
   if (!skipSpace(s)) return false;
   for (;;) {
     T value{};
-    const char* last = s.buffer + s.end;
-    const Conversion c = convert(s.buffer + s.pos, last, value);
+    const char* last = s.data + s.end;
+    const Conversion c = convert(s.data + s.pos, last, value);
     if (!fieldIsComplete(s, c.stop)) {
       if (extendField(s)) continue;
       if (c.ok && mayRunOn<T>(c.stop, last)) {
@@ -246,7 +245,7 @@ template <class T, Conversion (*convert)(const char*, const char*, T&)>
     }
     if (!c.ok) return false;
     out = value;
-    s.pos = static_cast<std::size_t>(c.stop - s.buffer);
+    s.pos = static_cast<std::size_t>(c.stop - s.data);
     return true;
   }
 }

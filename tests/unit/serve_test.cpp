@@ -23,18 +23,37 @@ using companion::ResultFollower;
 
 // What the test does to result.dat before the follower looks: nothing; appends; truncates and
 // writes; writes a new file and renames it into place; makes it a named pipe; writes into the
-// pipe (opening it first); closes the pipe's writer.
-enum class Act { Look, Append, Rewrite, Replace, MakePipe, PipeWrite, PipeClose };
+// pipe (opening it first); closes the pipe's writer; opens a writer and closes it unused; removes
+// it; makes a folder in its place; makes it a link to a path.
+enum class Act {
+  Look,
+  Append,
+  Rewrite,
+  Replace,
+  MakePipe,
+  PipeWrite,
+  PipeClose,
+  EmptyWriter,
+  Remove,
+  MakeFolder,
+  Link
+};
 
 struct Step {
   Act act;
-  const char* bytes;
+  std::string bytes;
   // What the look after it finds.
   bool newRun;
   std::size_t records;
-  const char* text;
+  std::string text;
   bool closed = false;
+  const char* trouble = "";  // a part of what it says is wrong, "" for nothing
 };
+
+// Text of `size` bytes without white space: no record ever ends in it.
+std::string endless(std::size_t size) {
+  return std::string(size, '7');
+}
 
 struct FollowerCase {
   const char* name;
@@ -80,6 +99,31 @@ TEST(Serve, TheFollowerPassesOnCompleteRecordsAndNoticesNewRuns) {
         {Act::PipeClose, "", false, 0, "4 5", true},
         {Act::Look, "", false, 0, ""},
         {Act::PipeWrite, "6 7 8\n", true, 1, "6 7 8\n"}}},
+      {"a writer that writes nothing neither ends a run nor begins one",
+       {{Act::MakePipe, "", false, 0, ""},
+        {Act::EmptyWriter, "", false, 0, ""},
+        {Act::PipeWrite, "1 2 3\n", false, 1, "1 2 3\n"},
+        {Act::PipeClose, "", false, 0, "", true},
+        {Act::EmptyWriter, "", false, 0, ""},
+        {Act::PipeWrite, "4 5 6\n", true, 1, "4 5 6\n"}}},
+      {"a record that never ends is given up, and the file passed over until it begins again",
+       {{Act::Append, "1 2 3\n" + endless(ResultFollower::recordLimit(3) / 2), false, 1, "1 2 3\n"},
+        {Act::Append, endless(ResultFollower::recordLimit(3) / 2 + 10), false, 0, "", true,
+         "without the end of a record"},
+        {Act::Append, " 4 5 6\n", false, 0, ""},
+        {Act::Rewrite, "7 8 9\n", true, 1, "7 8 9\n"}}},
+      {"removed, then a folder in its place: said once each; then a file again",
+       {{Act::Append, "1 2 3\n", false, 1, "1 2 3\n"},
+        {Act::Remove, "", false, 0, "", false, "result.dat: removed"},
+        {Act::Look, "", false, 0, ""},
+        {Act::MakeFolder, "", false, 0, "", false, "result.dat: is a folder"},
+        {Act::Look, "", false, 0, ""},
+        {Act::Remove, "", false, 0, "", false, "result.dat: removed"},
+        {Act::Append, "4 5 6\n", true, 1, "4 5 6\n"}}},
+      {"a file that cannot be read is said once, and read once it can be",
+       {{Act::Link, "/proc/self/mem", false, 0, "", false, "Input/output error"},
+        {Act::Look, "", false, 0, ""},
+        {Act::Replace, "1 2 3\n", false, 1, "1 2 3\n"}}},
   };
   for (const FollowerCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -101,22 +145,44 @@ TEST(Serve, TheFollowerPassesOnCompleteRecordsAndNoticesNewRuns) {
         case Act::PipeWrite:
           if (writer < 0) writer = ::open("result.dat", O_WRONLY | O_NONBLOCK);
           ASSERT_GE(writer, 0);
-          ASSERT_EQ(::write(writer, step.bytes, std::char_traits<char>::length(step.bytes)),
-                    static_cast<ssize_t>(std::char_traits<char>::length(step.bytes)));
+          ASSERT_EQ(::write(writer, step.bytes.data(), step.bytes.size()),
+                    static_cast<ssize_t>(step.bytes.size()));
           break;
         case Act::PipeClose:
           ::close(writer);
           writer = -1;
           break;
+        case Act::EmptyWriter: ::close(::open("result.dat", O_WRONLY | O_NONBLOCK)); break;
+        case Act::Remove: ASSERT_EQ(std::remove("result.dat"), 0); break;
+        case Act::MakeFolder: ASSERT_EQ(::mkdir("result.dat", 0755), 0); break;
+        case Act::Link: ASSERT_EQ(::symlink(step.bytes.c_str(), "result.dat"), 0); break;
       }
       const Arrival got = follower.look();
       EXPECT_EQ(got.newRun, step.newRun);
       EXPECT_EQ(got.records, step.records);
       EXPECT_EQ(got.text, step.text);
       EXPECT_EQ(got.closed, step.closed);
+      if (*step.trouble == '\0') {
+        EXPECT_EQ(got.trouble, "");
+      } else {
+        EXPECT_NE(got.trouble.find(step.trouble), std::string::npos) << got.trouble;
+      }
     }
     if (writer >= 0) ::close(writer);
   }
+}
+
+// The files of /proc say they are empty however much they hold: that is no truncation, and what
+// was read of one is not read again as a new run.
+TEST(Serve, AFileThatSaysItIsEmptyButHoldsTextIsNoNewRun) {
+  const ScratchDirectory dir;
+  ASSERT_EQ(::symlink("/proc/version", "result.dat"), 0);
+  ResultFollower follower("result.dat", 3);
+  const Arrival first = follower.look();
+  EXPECT_GT(first.records, 0u);
+  const Arrival again = follower.look();
+  EXPECT_FALSE(again.newRun);
+  EXPECT_EQ(again.records, 0u);
 }
 
 // The counter passes over whole blocks of bytes at a time: it finds the records where counting
@@ -231,6 +297,17 @@ TEST(Serve, EachRequestIsCheckedForItsHostMethodPathAndToken) {
        403,
        Resource::None},
       {"any loopback address", 0, {"GET", query, "127.3.2.1:1"}, 200, Resource::Page, true},
+      {"IPv4's loopback written as IPv6",
+       0,
+       {"GET", query, "[::ffff:127.0.0.1]:8765"},
+       200,
+       Resource::Page,
+       true},
+      {"two Host headers, even both right",
+       0,
+       {"GET", query, "127.0.0.1:8765", "", "", 2},
+       400,
+       Resource::None},
       {"a DNS name, even with the token",
        0,
        {"GET", query, "evil.example:8765"},

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <new>
+#include <string>
 
 #include "common/failure.h"
 #include "common/signals.h"
@@ -13,6 +14,14 @@ namespace companion {
 
 void Program::warn(const std::string& message) const {
   std::fprintf(stderr, "%s: warning: %s\n", name.c_str(), message.c_str());
+}
+
+void warnNotFinite(const Program& program, long replaced) {
+  if (replaced == 0) return;
+  program.warn(std::to_string(replaced) +
+               (replaced == 1 ? " value that is not a finite number"
+                              : " values that are not finite numbers") +
+               " (NaN or infinity) written as 0");
 }
 
 int runProgram(int argc, char** argv, const CommandLine& cli,

@@ -16,6 +16,10 @@ struct Program {
   void warn(const std::string& message) const;
 };
 
+// Warns "<n> values that are not finite numbers (NaN or infinity) written as 0", if there were
+// any: what every writer of a run says once of them.
+void warnNotFinite(const Program& program, long replaced);
+
 // Runs a companion: watches SIGINT, SIGTERM and SIGHUP (signals.h); ignores SIGPIPE and SIGXFSZ,
 // so that a reader that went away or a file-size limit shows as a failed write rather than a
 // silent death; reads the command line, answering -h/--help with the usage and --version with

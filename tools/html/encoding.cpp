@@ -76,20 +76,29 @@ std::size_t stepsPerBlock(std::size_t nodes, std::size_t wanted) {
                                std::min(wanted, BLOCK_BYTES / std::max<std::size_t>(1, 8 * nodes)));
 }
 
-RunEncoder::RunEncoder(EncodingOptions options) : options_(options), deflater_(options.level) {}
+RunEncoder::RunEncoder(EncodingOptions options)
+    : options_(options), deflater_(options.level), meshDeflater_(Z_DEFAULT_COMPRESSION) {}
 
-void RunEncoder::chunk(unsigned char kind, const std::vector<unsigned char>& payload,
-                       std::string& out) {
-  out += static_cast<char>(kind);
-  const std::size_t at = out.size();
-  out.append(4, '\0');
-  deflater_.deflateInto(payload.data(), payload.size(), out);
-  const std::uint32_t size = static_cast<std::uint32_t>(out.size() - at - 4);
-  for (std::size_t k = 0; k < 4; ++k) out[at + k] = static_cast<char>(size >> (8 * k));
+void appendFrame(std::string& out, unsigned char kind, std::string_view payload) {
+  const auto size = static_cast<std::uint32_t>(payload.size());
+  const char header[FRAME_HEADER_BYTES] = {
+      static_cast<char>(kind), static_cast<char>(size), static_cast<char>(size >> 8),
+      static_cast<char>(size >> 16), static_cast<char>(size >> 24)};
+  out.append(header, FRAME_HEADER_BYTES);
+  out.append(payload);
+}
+
+// `chunk` with payload_ deflated as its payload.
+void RunEncoder::chunk(const Chunk& chunk, Deflater& deflater, const ChunkSink& sink) {
+  deflated_.clear();
+  deflater.deflateInto(payload_.data(), payload_.size(), deflated_);
+  Chunk done = chunk;
+  done.payload = deflated_;
+  sink(done);
 }
 
 // The rest positions in full precision, then the triangles the viewer draws.
-void RunEncoder::addMesh(const MeshView& mesh, std::string& out) {
+void RunEncoder::addMesh(const MeshView& mesh, const ChunkSink& sink) {
   written_.keep(mesh);
   payload_.clear();
   put(payload_, static_cast<std::uint32_t>(mesh.nodeCount));
@@ -102,15 +111,15 @@ void RunEncoder::addMesh(const MeshView& mesh, std::string& out) {
     if (!isDrawn(element, mesh.nodeCount)) continue;
     for (std::int32_t node : element.nodes) put(payload_, node);
   }
-  chunk(MESH_CHUNK, payload_, out);
+  chunk({MESH_CHUNK, {}, 0, 0}, meshDeflater_, sink);
   blockSteps_ = stepsPerBlock(mesh.nodeCount, options_.blockSteps);
 }
 
-void RunEncoder::add(const StepData& step, std::string& out) {
+void RunEncoder::add(const StepData& step, const ChunkSink& sink) {
   const MeshView& mesh = step.mesh;
   if (!written_.matches(mesh)) {
-    flush(out);  // the block ends where its mesh does: the player meets the new one in time
-    addMesh(mesh, out);
+    flush(sink);  // the block ends where its mesh does: the player meets the new one in time
+    addMesh(mesh, sink);
   }
   times_.push_back(finiteOrZero(step.time, replaced_));
   for (std::size_t i = 0; i < mesh.nodeCount; ++i) {
@@ -119,7 +128,7 @@ void RunEncoder::add(const StepData& step, std::string& out) {
     }
   }
   ++steps_;
-  if (times_.size() == blockSteps_) flush(out);
+  if (times_.size() == blockSteps_) flush(sink);
 }
 
 // The block: its first step, its size, the node count, the row, the quantum (0 for exact
@@ -128,7 +137,7 @@ void RunEncoder::add(const StepData& step, std::string& out) {
 // start of a row), the difference's sign folded into its lowest bit. Byte planes follow: the
 // lowest bytes of every step's dx, then the next bytes, ..., then the same for dy. Neighbouring
 // nodes move alike, so the high planes are nearly all zero and deflate makes little of them.
-void RunEncoder::flush(std::string& out) {
+void RunEncoder::flush(const ChunkSink& sink) {
   const std::size_t count = times_.size();
   if (count == 0) return;
   const std::size_t nodes = written_.nodes().size();
@@ -158,8 +167,9 @@ void RunEncoder::flush(std::string& out) {
       }
     }
   }
+  const long first = steps_ - static_cast<long>(count);
   payload_.clear();
-  put(payload_, static_cast<std::uint32_t>(steps_ - static_cast<long>(count)));
+  put(payload_, static_cast<std::uint32_t>(first));
   put(payload_, static_cast<std::uint32_t>(count));
   put(payload_, static_cast<std::uint32_t>(nodes));
   put(payload_, static_cast<std::uint32_t>(row));
@@ -183,7 +193,7 @@ void RunEncoder::flush(std::string& out) {
       }
     }
   }
-  chunk(STEPS_CHUNK, payload_, out);
+  chunk({STEPS_CHUNK, {}, first, static_cast<long>(count)}, deflater_, sink);
   times_.clear();
   values_.clear();
 }

@@ -9,7 +9,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "common/mesh_values.h"
@@ -18,6 +20,21 @@ namespace companion {
 
 inline constexpr unsigned char MESH_CHUNK = 'M';
 inline constexpr unsigned char STEPS_CHUNK = 'S';
+
+// A frame as the page and the server's stream hold it: one kind byte, the payload's size (32 bits,
+// little-endian), the payload. The run's chunks are frames, and so are the stream's own messages.
+inline constexpr std::size_t FRAME_HEADER_BYTES = 5;
+void appendFrame(std::string& out, unsigned char kind, std::string_view payload);
+
+// A chunk as the encoder hands it on, valid during the call: its kind, its deflated payload and,
+// for a steps chunk, the steps it holds (their indices in the run).
+struct Chunk {
+  unsigned char kind = 0;
+  std::string_view payload;
+  long first = 0;
+  long count = 0;
+};
+using ChunkSink = std::function<void(const Chunk&)>;
 
 // A zlib stream for whole buffers, deflated one after another, closed with its owner.
 class Deflater {
@@ -45,8 +62,10 @@ struct EncodingOptions {
   // compress (the B demo's 1001 steps take 6 per cent less in one block than in blocks of 128);
   // 1 for a chunk as soon as a step comes.
   std::size_t blockSteps = 1024;
-  // zlib's level: its default for what is kept; its fastest for chunks that a server pushes at
-  // once and soon replaces by a block (three times as fast, a fifth larger).
+  // zlib's level for the steps: its default for what is kept; its fastest for chunks that a
+  // server pushes at once and soon replaces by a block (three times as fast, a fifth larger).
+  // Meshes are always deflated at the default level, so that two encoders make the same bytes of
+  // the same mesh, which a server then keeps and sends once.
   int level = Z_DEFAULT_COMPRESSION;
 };
 
@@ -54,32 +73,33 @@ struct EncodingOptions {
 // byte planes at once, and a block of a large model must still fit in a few tens of megabytes.
 std::size_t stepsPerBlock(std::size_t nodes, std::size_t wanted);
 
-// Turns the steps of a run, in order, into chunks.
+// Turns the steps of a run, in order, into chunks, each handed to a sink as it is made.
 class RunEncoder {
  public:
   explicit RunEncoder(EncodingOptions options);
 
-  // Appends to `out` the chunks this step completes: the open block when the mesh changes (then
-  // the new mesh) or when the block is full. The step joins the open block.
-  void add(const StepData& step, std::string& out);
-  // Appends the open block's chunk, if it holds a step.
-  void flush(std::string& out);
+  // Hands `sink` the chunks this step completes: the open block when the mesh changes (then the
+  // new mesh) or when the block is full. The step joins the open block before a full one goes.
+  void add(const StepData& step, const ChunkSink& sink);
+  // Hands `sink` the open block's chunk, if it holds a step.
+  void flush(const ChunkSink& sink);
 
   long steps() const { return steps_; }
   long replaced() const { return replaced_; }  // values written as 0: not finite numbers
 
  private:
-  void addMesh(const MeshView& mesh, std::string& out);
-  void chunk(unsigned char kind, const std::vector<unsigned char>& payload, std::string& out);
+  void addMesh(const MeshView& mesh, const ChunkSink& sink);
+  void chunk(const Chunk& chunk, Deflater& deflater, const ChunkSink& sink);
 
   EncodingOptions options_;
-  Deflater deflater_;
+  Deflater deflater_, meshDeflater_;
   KeptMesh written_;                    // the mesh last written
   std::size_t blockSteps_ = 1;          // the open block's capacity, in steps
   std::vector<double> times_;           // the open block's steps
   std::vector<double> values_;          // their displacements, step after step, (dx, dy) per node
   std::vector<std::uint32_t> words_;    // reused: one block's values as integers, then residuals
   std::vector<unsigned char> payload_;  // reused
+  std::string deflated_;                // reused: the payload deflated
   long steps_ = 0;
   long replaced_ = 0;
 };

@@ -16,6 +16,8 @@ namespace companion {
 namespace {
 
 constexpr std::size_t WRITE_CHUNK = 1 << 16;
+// Where a live page's nonces go: never text of the page, only a place to cut it.
+constexpr const char* NONCE_MARK = "@NONCE@";
 
 // The code points of UTF-8 text; a byte that starts no valid sequence stands for U+FFFD, so that
 // a title in another encoding still shows, if wrongly, rather than breaking the page.
@@ -85,14 +87,16 @@ std::string jsonString(const std::string& text) {
   return out + "\"";
 }
 
-// The template with each of its marks ("@TITLE@") replaced by its text; what is put in is never
-// searched for marks again, so that a title may hold anything.
-std::string fill(const std::string& page,
-                 const std::vector<std::pair<std::string, std::string>>& marks) {
-  std::string out;
+// The template with each of its marks ("@TITLE@") replaced by its text, and cut at each of its
+// `hole` marks: the text between them. What is put in is never searched for marks again, so
+// that a title may hold anything.
+std::vector<std::string> fill(const std::string& page,
+                              const std::vector<std::pair<std::string, std::string>>& marks,
+                              const std::string& hole = "") {
+  std::vector<std::string> parts(1);
   std::size_t at = 0;
   for (;;) {
-    std::size_t next = std::string::npos;
+    std::size_t next = hole.empty() ? std::string::npos : page.find(hole, at);
     const std::pair<std::string, std::string>* found = nullptr;
     for (const auto& mark : marks) {
       const std::size_t where = page.find(mark.first, at);
@@ -101,43 +105,53 @@ std::string fill(const std::string& page,
         found = &mark;
       }
     }
-    if (found == nullptr) break;
-    out.append(page, at, next - at);
-    out += found->second;
-    at = next + found->first.size();
+    if (next == std::string::npos) break;
+    parts.back().append(page, at, next - at);
+    if (found != nullptr) {
+      parts.back() += found->second;
+      at = next + found->first.size();
+    } else {
+      parts.emplace_back();
+      at = next + hole.size();
+    }
   }
-  return out.append(page, at, std::string::npos);
+  parts.back().append(page, at, std::string::npos);
+  return parts;
 }
 
 }  // namespace
 
-PageParts pageParts(const PageFacts& facts, bool live) {
+std::vector<std::string> pageParts(const PageFacts& facts, bool live) {
   std::string script = std::string(STORE_JS) + RENDERER_JS + PLOT_JS + PLAYBACK_JS + CONTROLS_JS +
                        PLAYER_JS + (live ? LIVE_JS : "");
   std::string meta = "{\"program\": " + jsonString(facts.program) +
                      ", \"title\": " + jsonString(facts.title) + ", \"profile\": {" +
                      facts.profile + "}, \"digits\": " + std::to_string(facts.digits) +
                      ", \"live\": " + (live ? "true" : "false") + "}";
-  const std::string nonce = std::string(" nonce=\"") + NONCE_MARK + "\">";
+  const std::string nonce = " nonce=\"" + std::string(NONCE_MARK) + "\">";
+  // The template's own marks for the nonces, put in before anything else is.
   const std::string player =
       live ? fill(PLAYER_HTML, {{"<style>", "<style" + nonce}, {"<script>", "<script" + nonce}})
+                 .front()
            : PLAYER_HTML;
-  const std::string page = fill(player, {{"@TITLE@", markupText(facts.title)},
-                                         {"@STYLE@", PLAYER_CSS},
-                                         {"@META@", meta},
-                                         {"@SCRIPT@", script},
-                                         {"@START@", live ? "startLive" : "startPage"}});
-  const std::size_t data = page.find("@DATA@");
-  return {page.substr(0, data), page.substr(data + 6)};
+  std::vector<std::pair<std::string, std::string>> marks = {
+      {"@TITLE@", markupText(facts.title)},
+      {"@STYLE@", PLAYER_CSS},
+      {"@META@", meta},
+      {"@SCRIPT@", script},
+      {"@START@", live ? "startLive" : "startPage"}};
+  if (live) marks.emplace_back("@DATA@", "");
+  return fill(player, marks, live ? NONCE_MARK : "@DATA@");
 }
 
 PageWriter::PageWriter(const std::string& path, const PageFacts& facts, EncodingOptions options)
     : temporary_(refuseFolder(path), TemporaryOutput::Kind::File),
       file_(temporary_.path(), path),
-      encoder_(options) {
-  PageParts parts = pageParts(facts, false);
-  tail_ = std::move(parts.tail);
-  write(parts.head);
+      encoder_(options),
+      toChunks_([this](const Chunk& chunk) { appendFrame(chunks_, chunk.kind, chunk.payload); }) {
+  std::vector<std::string> parts = pageParts(facts, false);
+  tail_ = std::move(parts.back());
+  write(parts.front());
 }
 
 void PageWriter::write(const std::string& text) {
@@ -145,23 +159,24 @@ void PageWriter::write(const std::string& text) {
   bytes_ += static_cast<long long>(text.size());
 }
 
-void PageWriter::add(const StepData& step) {
-  encoder_.add(step, chunks_);
-  steps_ = encoder_.steps();
-  replaced_ = encoder_.replaced();
-  if (chunks_.size() < WRITE_CHUNK) return;
+// The chunks made so far, as the page's text.
+void PageWriter::writeChunks() {
   text_.clear();
   appendPageText(reinterpret_cast<const unsigned char*>(chunks_.data()), chunks_.size(), text_);
   chunks_.clear();
   write(text_);
 }
 
+void PageWriter::add(const StepData& step) {
+  encoder_.add(step, toChunks_);
+  steps_ = encoder_.steps();
+  replaced_ = encoder_.replaced();
+  if (chunks_.size() >= WRITE_CHUNK) writeChunks();
+}
+
 void PageWriter::finish() {
-  encoder_.flush(chunks_);
-  text_.clear();
-  appendPageText(reinterpret_cast<const unsigned char*>(chunks_.data()), chunks_.size(), text_);
-  chunks_.clear();
-  write(text_);
+  encoder_.flush(toChunks_);
+  writeChunks();
   write(tail_);
   file_.close();
   temporary_.commit();

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "common/output_file.h"
 #include "common/step_writer.h"
@@ -19,16 +20,12 @@ struct PageFacts {
   int digits = 0;       // significant digits kept (--digits), 0 when every value is exact
 };
 
-// The page's template with its marks filled in, in two parts around the run's data: the head, and
-// the rest, for a page that is `live` (its data come from a server) or not. A live page's inline
-// style and script carry nonce="@NONCE@": its server puts each response's own nonce there, and
-// the same in its Content-Security-Policy, so that no other script or style runs.
-inline constexpr const char* NONCE_MARK = "@NONCE@";
-struct PageParts {
-  std::string head;
-  std::string tail;
-};
-PageParts pageParts(const PageFacts& facts, bool live);
+// The page's template filled in, as its text around the holes left for what only its writer
+// knows: for a page, one hole, where the run's data go; for a `live` page (its data come from a
+// server), one before each nonce="..." of its inline style and script, where its server puts each
+// response's own nonce, the same as in its Content-Security-Policy, so that no other script or
+// style runs. Whatever the facts hold (a title of "@DATA@", say) is text, never a hole.
+std::vector<std::string> pageParts(const PageFacts& facts, bool live);
 
 class PageWriter : public StepWriter {
  public:
@@ -43,12 +40,14 @@ class PageWriter : public StepWriter {
   long long bytes() const { return bytes_; }  // the page's size so far
 
  private:
-  void write(const std::string& chunks);
+  void write(const std::string& text);
+  void writeChunks();
 
   TemporaryOutput temporary_;
   OutputFile file_;
   RunEncoder encoder_;
   std::string tail_;
+  ChunkSink toChunks_;         // frames each chunk into chunks_
   std::string chunks_, text_;  // reused
   long long bytes_ = 0;
 };

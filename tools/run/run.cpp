@@ -1,10 +1,10 @@
 // Walking the viewer's run.
 #include "run/run.h"
 
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <string>
@@ -13,7 +13,7 @@
 
 #include "common/failure.h"
 #include "common/signals.h"
-#include "common/unique_fd.h"
+#include "model/white_space.h"
 
 namespace companion {
 
@@ -65,37 +65,36 @@ Run::Run(const Program& program, TimeRange range)
 
 Run::Run(const Program& program, TimeRange range, FedRecords)
     : program_(program), range_(range), replay_(std::make_unique<Replay>()), fed_(true) {
+  replay_->reopensResult = false;
   for (const auto& [stream, path] : {std::pair{&replay_->nodeStream, NODE_FILE},
                                      std::pair{&replay_->elementStream, ELEMENT_FILE}}) {
     checkInput(path);
+    struct stat info {};
+    if (::stat(path, &info) == 0 && S_ISFIFO(info.st_mode)) {
+      throw Failure(std::string(path) + ": is a named pipe; a run followed as it is written " +
+                    "reads its mesh from a regular file");
+    }
     stream->stopOnSignal = &stopFlag();
     if (!openStream(*stream, path)) throw Failure(std::string(path) + ": cannot be opened");
   }
 }
 
 void Run::feed(const char* data, std::size_t size) {
-  // The replay's stream reads a file whose end, once met, is final: each feed gives it a new
-  // file in memory holding what it had not read yet of the last one, then the new bytes.
   InputStream& s = replay_->resultStream;
-  std::string unread(s.buffer + s.pos, s.end - s.pos);
-  char more[4096];
-  for (ssize_t got; isOpen(s) && (got = ::read(s.fd, more, sizeof more)) != 0;) {
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) throw systemFailure(RESULT_FILE, errno);
-    unread.append(more, static_cast<std::size_t>(got));
+  if (unread_.empty()) {
+    attachBytes(s, data, size);
+    return;
   }
-  UniqueFd memory(::memfd_create(RESULT_FILE, MFD_CLOEXEC));
-  if (memory.get() < 0) throw systemFailure("memfd_create", errno);
-  for (const std::string_view part : {std::string_view(unread), std::string_view(data, size)}) {
-    for (std::size_t done = 0; done < part.size();) {
-      const ssize_t put = ::write(memory.get(), part.data() + done, part.size() - done);
-      if (put < 0 && errno == EINTR) continue;
-      if (put < 0) throw systemFailure("memfd_create", errno);
-      done += static_cast<std::size_t>(put);
-    }
-  }
-  ::lseek(memory.get(), 0, SEEK_SET);
-  attachStream(s, memory.release());
+  unread_.append(data, size);
+  attachBytes(s, unread_.data(), unread_.size());
+}
+
+void Run::endFeed() {
+  InputStream& s = replay_->resultStream;
+  const char* first = std::find_if_not(s.data + s.pos, s.data + s.end, isSpace);
+  std::string rest(first, s.data + s.end);  // before unread_ changes: the bytes may be its own
+  unread_ = std::move(rest);
+  closeStream(s);
 }
 
 Run::Step Run::advance() {
@@ -114,9 +113,6 @@ Run::Step Run::advance() {
     }
   }
   ended_ = step.ended;
-  // At the end of a run the replay opens the result file again for the next one: fed records
-  // never come from it.
-  if (ended_ && fed_) closeStream(replay_->resultStream);
   if (!step.read) return Step::Ended;  // the end of the data: no record of its own
   const double t = replay_->shownRecord.time();
   if (records_++ == 0) firstTime_ = t;
@@ -202,14 +198,6 @@ void writeRun(Run& run, StepWriter& writer, long every, Progress& progress) {
   cut.ended(write);
   writer.finish();
   progress.finish(run.recordsRead(), writer.steps());
-}
-
-void warnNotFinite(const Program& program, long replaced) {
-  if (replaced == 0) return;
-  program.warn(std::to_string(replaced) +
-               (replaced == 1 ? " value that is not a finite number"
-                              : " values that are not finite numbers") +
-               " (NaN or infinity) written as 0");
 }
 
 void Snapshot::take(const Scene& scene) {

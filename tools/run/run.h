@@ -6,6 +6,7 @@
 #include <functional>
 #include <limits>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "common/program.h"
@@ -40,13 +41,19 @@ class Run {
   // A run whose result records the caller hands over with feed() instead of the replay reading
   // RESULT_FILE itself: for a companion that follows the file as a solver writes it, and must
   // never block on a record that is still being written. Opens the node and element files alone,
-  // with the same checks; every record still goes through the viewer's replay step.
+  // with the same checks, and refuses them if they are named pipes, whose reads would block; every
+  // record still goes through the viewer's replay step, and RESULT_FILE is never opened.
   struct FedRecords {};
   Run(const Program& program, TimeRange range, FedRecords);
 
-  // Appends bytes of the result file to what the replay has still to read of it. Only a run made
-  // with FedRecords takes them; advance() then reads as many records as complete ones were fed.
+  // Hands the replay bytes of the result file, read where they lie: advance() reads records from
+  // them, after what it had not read of the bytes fed before. They must stay where they are until
+  // endFeed(). Only a run made with FedRecords takes them.
   void feed(const char* data, std::size_t size);
+  // The bytes last fed are about to go: what the replay has not read of them is kept for the
+  // next feed(). Nothing is kept but white space, unless the fields of the text and the records
+  // the replay reads went apart ("1-2" is two numbers to the replay, one field between blanks).
+  void endFeed();
 
   // One record of the run, as next() takes them: Shown when it lies within the range (scene()
   // shows it), Skipped before range.from, Ended once the run has ended (as for next()).
@@ -78,6 +85,7 @@ class Run {
   TimeRange range_;
   std::unique_ptr<Replay> replay_;  // large: the streams' buffers and the tables
   bool fed_ = false;                // the records come from feed()
+  std::string unread_;              // fed bytes the replay had not read at endFeed()
   bool ended_ = false;
   long records_ = 0;
   long steps_ = 0;
@@ -121,8 +129,5 @@ class EveryNth {
 // left out is kept until the next one shows it was not the last), showing progress; then throws
 // if the run held no step, and finishes the writer.
 void writeRun(Run& run, StepWriter& writer, long every, Progress& progress);
-
-// "<n> values that are not finite numbers (NaN or infinity) written as 0", if there were any.
-void warnNotFinite(const Program& program, long replaced);
 
 }  // namespace companion

@@ -13,35 +13,19 @@
 #include <cstring>
 
 #include "common/failure.h"
+#include "model/white_space.h"
 
 namespace companion {
 
 namespace {
 
-// White space as the reader's scans skip it: blank, tab, line feed, carriage return, vertical
-// tab, form feed.
-bool isSpace(char c) {
-  return c == ' ' || (c >= '\t' && c <= '\r');
-}
-
 constexpr std::size_t READ_SIZE = std::size_t{1} << 16;
-constexpr std::size_t LOOK_BYTES = std::size_t{8} << 20;
-
-}  // namespace
-
-namespace {
-
-// The top bit of each byte of `word` that is white space, eight bytes at once: the low seven
-// bits of each byte plus a constant carry into its top bit exactly when they reach a bound, and
-// never into the next byte.
-std::uint64_t spaceBits(std::uint64_t word) {
-  constexpr std::uint64_t ONES = 0x0101010101010101u, TOPS = ONES * 0x80, LOWS = ONES * 0x7f;
-  const std::uint64_t low = word & LOWS;
-  const auto atLeast = [low](std::uint64_t n) { return (low + ONES * (128 - n)) & TOPS; };
-  const std::uint64_t control = atLeast('\t') & ~atLeast('\r' + 1);
-  const std::uint64_t blank = atLeast(' ') & ~atLeast(' ' + 1);
-  return (control | blank) & ~word & TOPS;
-}
+constexpr std::size_t LOOK_BYTES = std::size_t{4} << 20;
+// A number as a program writes it ("-1.234567890123456e-308") takes some twenty characters; a
+// record cut short may hold three times that a field, and a megabyte more, before it is taken for
+// text that is no record at all (a file without white space renamed onto the result file).
+constexpr std::size_t FIELD_BYTES = 64;
+constexpr std::size_t RECORD_SLACK = std::size_t{1} << 20;
 
 // Eight bytes from `p`, the first in the lowest bits.
 std::uint64_t eightBytes(const char* p) {
@@ -94,16 +78,22 @@ std::size_t RecordCounter::take(const char* data, std::size_t size, std::size_t&
   return end;
 }
 
+std::size_t ResultFollower::recordLimit(std::size_t fieldsPerRecord) {
+  return RECORD_SLACK + FIELD_BYTES * fieldsPerRecord;
+}
+
 ResultFollower::ResultFollower(std::string name, std::size_t fieldsPerRecord)
     : name_(std::move(name)),
       counter_(fieldsPerRecord),
+      recordLimit_(recordLimit(fieldsPerRecord)),
       changes_(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC)),
       chunk_(new char[READ_SIZE]) {
-  buffer_.reserve(LOOK_BYTES + READ_SIZE);
   // The folder's events tell of the file's creation and of a new file renamed into its place;
   // the file's own, of writes through another of its names.
   if (changes_.get() >= 0) {
-    ::inotify_add_watch(changes_.get(), ".", IN_MODIFY | IN_CREATE | IN_MOVED_TO | IN_CLOSE_WRITE);
+    ::inotify_add_watch(changes_.get(), ".",
+                        IN_MODIFY | IN_CREATE | IN_MOVED_TO | IN_CLOSE_WRITE | IN_DELETE |
+                            IN_MOVED_FROM | IN_ATTRIB);
   }
 }
 
@@ -113,11 +103,30 @@ void ResultFollower::watchFile() {
   fileWatch_ = ::inotify_add_watch(changes_.get(), name_.c_str(), IN_MODIFY | IN_CLOSE_WRITE);
 }
 
+// Says `trouble` unless it was the last thing said and the file has not read since.
+void ResultFollower::say(Arrival& arrival, const std::string& trouble) {
+  if (trouble == said_) return;
+  said_ = trouble;
+  arrival.trouble = trouble;
+}
+
 bool ResultFollower::open(Arrival& arrival) {
   UniqueFd fd(::open(name_.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
   struct stat info {};
-  if (fd.get() < 0 || ::fstat(fd.get(), &info) != 0) return false;
-  if (!S_ISREG(info.st_mode) && !S_ISFIFO(info.st_mode)) return false;
+  if (fd.get() < 0 || ::fstat(fd.get(), &info) != 0) {
+    // Before the solver has made the file, there is nothing to say.
+    if (errno != ENOENT || opens_ > 0) say(arrival, systemFailure(name_, errno).what());
+    return false;
+  }
+  if (S_ISDIR(info.st_mode)) {
+    say(arrival, name_ + ": is a folder, not a file; waiting for the file");
+    return false;
+  }
+  if (!S_ISREG(info.st_mode) && !S_ISFIFO(info.st_mode)) {
+    say(arrival, name_ + ": is neither a file nor a named pipe; waiting for the file");
+    return false;
+  }
+  said_.clear();
   file_ = std::move(fd);
   ++opens_;
   pipe_ = S_ISFIFO(info.st_mode);
@@ -133,9 +142,47 @@ bool ResultFollower::open(Arrival& arrival) {
 void ResultFollower::restart(Arrival& arrival) {
   arrival.newRun = arrival.newRun || begun_;
   begun_ = false;
+  passingOver_ = false;
   offset_ = 0;
   buffer_.resize(passed_);
   counter_.reset();
+}
+
+// Whether the regular file holds less than was read of it. A file whose size says less may still
+// hold it: the files of /proc say 0.
+bool ResultFollower::truncated() const {
+  struct stat info {};
+  if (offset_ == 0 || ::fstat(file_.get(), &info) != 0 || info.st_size >= offset_) return false;
+  char byte;
+  return ::pread(file_.get(), &byte, 1, offset_ - 1) == 0;
+}
+
+// Reads what the file has now, at most LOOK_BYTES; false once a pipe's writer has left.
+bool ResultFollower::read(Arrival& arrival, std::size_t& taken) {
+  if (passingOver_ && !pipe_) {  // what is there is not the run's: nothing to read of it
+    const off_t end = ::lseek(file_.get(), 0, SEEK_END);
+    if (end >= 0) offset_ = end;
+    return true;
+  }
+  while (taken < LOOK_BYTES) {
+    // A pipe that no writer has opened yet reads as ended too: only poll() tells that apart from
+    // a writer that left (it reports a hang-up only after a writer came).
+    pollfd ready{file_.get(), POLLIN, 0};
+    if (pipe_ && (::poll(&ready, 1, 0) <= 0 || (ready.revents & (POLLIN | POLLHUP)) == 0)) break;
+    const ssize_t got = ::read(file_.get(), chunk_.get(), READ_SIZE);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0 && errno == EAGAIN) break;
+    if (got < 0) {
+      say(arrival, std::string(systemFailure(name_, errno).what()) + "; trying again");
+      break;
+    }
+    if (got == 0) return !pipe_;
+    said_.clear();
+    if (!passingOver_) buffer_.append(chunk_.get(), static_cast<std::size_t>(got));
+    taken += static_cast<std::size_t>(got);
+    offset_ += got;
+  }
+  return true;
 }
 
 Arrival ResultFollower::look() {
@@ -145,38 +192,23 @@ Arrival ResultFollower::look() {
   char events[4096];
   while (changes_.get() >= 0 && ::read(changes_.get(), events, sizeof events) > 0) {
   }
-  struct stat info {};
   if (file_.get() < 0 && !open(arrival)) return arrival;
-  if (!pipe_ && ::stat(name_.c_str(), &info) == 0 &&
-      (info.st_dev != device_ || info.st_ino != inode_) && !open(arrival)) {
+  struct stat info {};
+  if (!pipe_ && ::stat(name_.c_str(), &info) != 0) {
+    if (errno == ENOENT) say(arrival, name_ + ": removed; waiting for a new one");
+  } else if (!pipe_ && (info.st_dev != device_ || info.st_ino != inode_) && !open(arrival)) {
     return arrival;
   }
-  if (!pipe_ && ::fstat(file_.get(), &info) == 0 && info.st_size < offset_) {
+  if (!pipe_ && truncated()) {
     restart(arrival);
     ::lseek(file_.get(), 0, SEEK_SET);
   }
 
   const std::size_t counted = buffer_.size();
   std::size_t taken = 0;
-  while (taken < LOOK_BYTES) {
-    // A pipe that no writer has opened yet reads as ended too: only poll() tells that apart from
-    // a writer that left (it reports a hang-up only after a writer came).
-    pollfd ready{file_.get(), POLLIN, 0};
-    if (pipe_ && (::poll(&ready, 1, 0) <= 0 || (ready.revents & (POLLIN | POLLHUP)) == 0)) break;
-    const ssize_t got = ::read(file_.get(), chunk_.get(), READ_SIZE);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0 && errno == EAGAIN) break;
-    if (got < 0) throw systemFailure(name_, errno);
-    if (got == 0) {
-      arrival.closed = pipe_;
-      break;
-    }
-    buffer_.append(chunk_.get(), static_cast<std::size_t>(got));
-    taken += static_cast<std::size_t>(got);
-    offset_ += got;
-  }
+  const bool writerStays = read(arrival, taken);
   arrival.more = taken >= LOOK_BYTES;
-  if (taken > 0) {
+  if (taken > 0 && !passingOver_) {
     // A pipe's new writer begins a new run with its first bytes, not when the last one left.
     arrival.newRun = arrival.newRun || (pipe_ && pipeEnded_);
     pipeEnded_ = false;
@@ -186,11 +218,23 @@ Arrival ResultFollower::look() {
   const std::size_t end =
       counter_.take(buffer_.data() + counted, buffer_.size() - counted, arrival.records);
   passed_ = arrival.records > 0 ? counted + end : 0;
-  if (arrival.closed) {
+  if (buffer_.size() - passed_ > recordLimit_) {
+    say(arrival, name_ + ": " + std::to_string(buffer_.size() - passed_) +
+                     " bytes without the end of a record, more than any record holds; the run " +
+                     "ends before them, and the file is passed over until it begins again");
+    buffer_.resize(passed_);
+    buffer_.shrink_to_fit();
+    arrival.closed = true;
+    passingOver_ = true;
+  }
+  if (!writerStays) {
+    // A writer that wrote nothing (a solver that failed at once) neither ends a run nor begins
+    // one: the next writer's records go where they would have gone.
+    arrival.closed = arrival.closed || begun_;
     passed_ = buffer_.size();
+    pipeEnded_ = pipeEnded_ || begun_;
     // Open again at once, so that the next writer's open() finds a reader.
     file_.reset();
-    pipeEnded_ = begun_;
     begun_ = false;
     open(arrival);
   }

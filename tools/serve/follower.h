@@ -1,6 +1,7 @@
 // Following the result file as a solver writes it: the bytes it gains, cut at the end of the last
 // complete record, and the moments a new run begins (the file truncated or replaced, a pipe with
-// a new writer). It never blocks and never reads a record twice.
+// a new writer). It never blocks, never reads a record twice, and says what goes wrong with the
+// file without giving up on it.
 #pragma once
 
 #include <sys/types.h>
@@ -15,8 +16,8 @@
 namespace companion {
 
 // Where a result file's records end: a record is `fieldsPerRecord` fields separated by white
-// space (as the reader's scans skip it), and it is complete once white space follows its last
-// field, so that a record whose last number is still being written waits for the rest.
+// space (as the scanner skips it), and it is complete once white space follows its last field,
+// so that a record whose last number is still being written waits for the rest.
 class RecordCounter {
  public:
   explicit RecordCounter(std::size_t fieldsPerRecord) : perRecord_(fieldsPerRecord) {}
@@ -37,10 +38,12 @@ struct Arrival {
   bool newRun = false;      // what follows begins a new run
   std::string_view text;    // records, in file order; valid until the next look
   std::size_t records = 0;  // the complete records in `text`
-  // A pipe's writer closed: `text` ends with everything it wrote, a record cut short included,
-  // and the run ends there as the viewer's does.
+  // The run's data end with `text`, and the run ends there as the viewer's does: a pipe's writer
+  // closed (`text` then holds all it wrote, a record cut short included), or a record grew beyond
+  // what any record can be (`text` holds the records before it).
   bool closed = false;
-  bool more = false;  // the look stopped early, more is there: look again
+  bool more = false;    // the look stopped early, more is there: look again
+  std::string trouble;  // something newly wrong with the file, in a line; "" when nothing new
 };
 
 class ResultFollower {
@@ -61,16 +64,25 @@ class ResultFollower {
   // Takes what the file holds now beyond what was read: a regular file's new bytes, a pipe's
   // data; notices a truncated or replaced file and a pipe whose writer left. Reads at most a few
   // megabytes at a time (`more` then says so), so that a long file already written does not hold
-  // up everything else.
+  // up everything else. A file that cannot be read is said in `trouble` once, and tried again at
+  // the next look.
   Arrival look();
+
+  // The most a record cut short may hold before its run is given up: far more than any record of
+  // `fieldsPerRecord` numbers as a program writes them.
+  static std::size_t recordLimit(std::size_t fieldsPerRecord);
 
  private:
   bool open(Arrival& arrival);
   void restart(Arrival& arrival);
   void watchFile();
+  bool truncated() const;
+  bool read(Arrival& arrival, std::size_t& taken);
+  void say(Arrival& arrival, const std::string& trouble);
 
   std::string name_;
   RecordCounter counter_;
+  std::size_t recordLimit_;
   UniqueFd changes_;  // inotify
   int fileWatch_ = -1;
   UniqueFd file_;
@@ -78,9 +90,11 @@ class ResultFollower {
   unsigned opens_ = 0;
   dev_t device_ = 0;
   ino_t inode_ = 0;
-  long long offset_ = 0;    // bytes read of the regular file
-  bool begun_ = false;      // bytes of the run were read from this file
-  bool pipeEnded_ = false;  // a pipe's writer left after a run: the next one's bytes begin one
+  long long offset_ = 0;      // bytes read of the regular file
+  bool begun_ = false;        // bytes of the run were read from this file, or this pipe's writer
+  bool pipeEnded_ = false;    // a pipe's writer left after a run: the next one's bytes begin one
+  bool passingOver_ = false;  // a record grew too long: the rest of its run is not kept
+  std::string said_;          // the trouble said last, until the file reads again
   // What was read: first what the last look passed on, then a record begun but not complete.
   std::string buffer_;
   std::size_t passed_ = 0;

@@ -1,4 +1,4 @@
-// Framing the stream's frames, and cutting the encoder's output into pieces.
+// The stream's frames, and the encoder's chunks taken as pieces.
 #include "serve/frames.h"
 
 #include <cstring>
@@ -6,65 +6,42 @@
 
 namespace companion {
 
-Buffer frame(char kind, const void* payload, std::uint32_t size) {
-  std::string bytes(5 + size, '\0');
-  bytes[0] = kind;
-  for (int k = 0; k < 4; ++k) bytes[1 + k] = static_cast<char>(size >> (8 * k));
-  if (size > 0) std::memcpy(&bytes[5], payload, size);
+Buffer frame(unsigned char kind, std::string_view payload) {
+  std::string bytes;
+  bytes.reserve(FRAME_HEADER_BYTES + payload.size());
+  appendFrame(bytes, kind, payload);
   return std::make_shared<const std::string>(std::move(bytes));
 }
 
 Buffer runFrame(std::uint32_t run) {
-  unsigned char id[4];
-  for (int k = 0; k < 4; ++k) id[k] = static_cast<unsigned char>(run >> (8 * k));
-  return frame(RUN_FRAME, id, 4);
+  char id[4];
+  for (int k = 0; k < 4; ++k) id[k] = static_cast<char>(run >> (8 * k));
+  return frame(RUN_FRAME, std::string_view(id, sizeof id));
 }
 
 Buffer heartbeatFrame(double seconds) {
   std::uint64_t bits = 0;
   std::memcpy(&bits, &seconds, sizeof bits);
-  unsigned char value[8];
-  for (int k = 0; k < 8; ++k) value[k] = static_cast<unsigned char>(bits >> (8 * k));
-  return frame(HEARTBEAT_FRAME, value, 8);
+  char value[8];
+  for (int k = 0; k < 8; ++k) value[k] = static_cast<char>(bits >> (8 * k));
+  return frame(HEARTBEAT_FRAME, std::string_view(value, sizeof value));
 }
 
 void PieceEncoder::add(const StepData& step, std::vector<Piece>& done) {
-  out_.clear();
-  encoder_.add(step, out_);
-  cut(done, true);
+  encoder_.add(step, [this, &done](const Chunk& chunk) { take(chunk, done); });
 }
 
 void PieceEncoder::flush(std::vector<Piece>& done) {
-  out_.clear();
-  encoder_.flush(out_);
-  cut(done, false);
+  encoder_.flush([this, &done](const Chunk& chunk) { take(chunk, done); });
 }
 
-void PieceEncoder::cut(std::vector<Piece>& done, bool stepAdded) {
-  bool newMesh = false;
-  for (std::size_t at = 0; at < out_.size(); at += 5 + chunkSize(at)) {
-    newMesh = newMesh || out_[at] == static_cast<char>(MESH_CHUNK);
+void PieceEncoder::take(const Chunk& chunk, std::vector<Piece>& done) {
+  Buffer framed = frame(chunk.kind, chunk.payload);
+  if (chunk.kind == MESH_CHUNK) {
+    mesh_ = std::move(framed);
+  } else {
+    done.push_back({chunk.first, chunk.count, mesh_, std::move(framed)});
   }
-  if (stepAdded && !newMesh) ++open_;
-  for (std::size_t at = 0; at < out_.size(); at += 5 + chunkSize(at)) {
-    Buffer chunk = std::make_shared<const std::string>(out_, at, 5 + chunkSize(at));
-    if (out_[at] == static_cast<char>(MESH_CHUNK)) {
-      mesh_ = std::move(chunk);
-      if (stepAdded) ++open_;
-    } else {
-      done.push_back({first_, open_, mesh_, std::move(chunk)});
-      first_ += open_;
-      open_ = 0;
-    }
-  }
-}
-
-std::size_t PieceEncoder::chunkSize(std::size_t at) const {
-  std::uint32_t size = 0;
-  for (int k = 0; k < 4; ++k) {
-    size |= static_cast<std::uint32_t>(static_cast<unsigned char>(out_[at + 1 + k])) << (8 * k);
-  }
-  return size;
 }
 
 }  // namespace companion

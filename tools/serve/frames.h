@@ -1,22 +1,23 @@
-// The stream's frames, and the run's chunks cut into pieces that know the steps they hold.
+// The stream's frames, and the run's chunks as pieces that know the steps they hold.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "html/encoding.h"
 
 namespace companion {
 
-// The frames of the stream: one kind byte, the payload's size (uint32, little-endian), the
-// payload. 'M' and 'S' are the chunks of the run's encoding, already framed so.
-inline constexpr char RUN_FRAME = 'R', END_FRAME = 'E', HEARTBEAT_FRAME = 'H';
+// The stream's own frames beside the run's chunks ('M', 'S'): a run begins, it ends, a heartbeat.
+inline constexpr unsigned char RUN_FRAME = 'R', END_FRAME = 'E', HEARTBEAT_FRAME = 'H';
 
+// A frame, made once and queued by every client that is sent it.
 using Buffer = std::shared_ptr<const std::string>;
 
-Buffer frame(char kind, const void* payload, std::uint32_t size);
+Buffer frame(unsigned char kind, std::string_view payload);
 Buffer runFrame(std::uint32_t run);
 Buffer heartbeatFrame(double seconds);
 
@@ -28,25 +29,22 @@ struct Piece {
   Buffer chunk;
 };
 
-// A RunEncoder whose chunks come out as pieces, each with the steps it holds: a steps chunk
-// holds every step added since the one before, except, when a mesh chunk follows it, the step
-// that brought the new mesh.
+// A RunEncoder whose chunks come out framed, the steps chunks as pieces with the mesh before them.
 class PieceEncoder {
  public:
   explicit PieceEncoder(EncodingOptions options) : encoder_(options) {}
 
+  // Appends to `done` the pieces that the step completes, as RunEncoder::add hands them on.
   void add(const StepData& step, std::vector<Piece>& done);
   void flush(std::vector<Piece>& done);
 
+  long replaced() const { return encoder_.replaced(); }
+
  private:
-  void cut(std::vector<Piece>& done, bool stepAdded);
-  std::size_t chunkSize(std::size_t at) const;
+  void take(const Chunk& chunk, std::vector<Piece>& done);
 
   RunEncoder encoder_;
-  std::string out_;
-  long first_ = 0;  // the open block's first step
-  long open_ = 0;   // steps in the open block
-  Buffer mesh_;     // the mesh of the open block
+  Buffer mesh_;  // the mesh last made
 };
 
 }  // namespace companion

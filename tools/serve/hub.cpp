@@ -1,6 +1,7 @@
 // The run kept once and sent to every stream client: live, step by step, and in closed blocks.
 #include "serve/hub.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace companion {
@@ -38,7 +39,7 @@ void Hub::publish() {
   for (; sent_ < open_.size(); ++sent_) {
     Piece& piece = open_[sent_];
     piece.mesh = canonical(piece.mesh);
-    for (const std::shared_ptr<Client>& c : clients_) send(*c, piece);
+    for (const std::shared_ptr<Client>& c : clients_) send(*c, piece, false);
     stepsSent_ = true;
   }
 }
@@ -48,7 +49,7 @@ void Hub::end() {
   blocks_->flush(closed);
   keepBlocks(closed);
   ended_ = true;
-  const Buffer ends = frame(END_FRAME, nullptr, 0);
+  const Buffer ends = frame(END_FRAME, {});
   for (const std::shared_ptr<Client>& c : clients_) c->send(ends);
 }
 
@@ -62,14 +63,13 @@ void Hub::heartbeat(double secondsSinceRecord) {
 
 void Hub::join(const std::shared_ptr<Client>& client, const Verdict& verdict) {
   const long from = verdict.resume && verdict.run == run_ ? verdict.from : 0;
-  client->send(runFrame(run_));
+  client->catchUp(runFrame(run_));
   for (const std::vector<Piece>* pieces : {&closed_, &open_}) {
     for (std::size_t k = 0; k < (pieces == &open_ ? sent_ : pieces->size()); ++k) {
-      if ((*pieces)[k].first + (*pieces)[k].count > from) send(*client, (*pieces)[k]);
+      if ((*pieces)[k].first + (*pieces)[k].count > from) send(*client, (*pieces)[k], true);
     }
   }
-  if (ended_) client->send(frame(END_FRAME, nullptr, 0));
-  client->sentOnConnecting();
+  if (ended_) client->catchUp(frame(END_FRAME, {}));
   clients_.push_back(client);
 }
 
@@ -83,12 +83,25 @@ void Hub::leave(const Client* client) {
   }
 }
 
-void Hub::send(Client& client, const Piece& piece) {
+std::size_t Hub::mostBehind() const {
+  std::size_t most = 0;
+  for (const std::shared_ptr<Client>& c : clients_) most = std::max(most, c->behind());
+  return most;
+}
+
+void Hub::send(Client& client, const Piece& piece, bool catchUp) {
+  const auto queue = [&client, catchUp](const Buffer& frame) {
+    if (catchUp) {
+      client.catchUp(frame);
+    } else {
+      client.send(frame);
+    }
+  };
   if (piece.mesh != client.mesh) {
-    client.send(piece.mesh);
+    queue(piece.mesh);
     client.mesh = piece.mesh;
   }
-  client.send(piece.chunk);
+  queue(piece.chunk);
 }
 
 void Hub::keepBlocks(std::vector<Piece>& blocks) {

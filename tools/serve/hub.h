@@ -1,4 +1,4 @@
-// The stream clients and the run they share, kept once as immutable chunks their queues point to.
+// The stream clients and the run they share, kept once as immutable frames their queues point to.
 #pragma once
 
 #include <cstddef>
@@ -12,7 +12,23 @@
 
 namespace companion {
 
-class Client;
+// One stream client, as the hub sees it.
+class Client {
+ public:
+  virtual ~Client() = default;
+  // Queues a frame of new steps; a client too far behind closes itself soon after (never within
+  // the call).
+  virtual void send(const Buffer& frame) = 0;
+  // Queues a frame of the run as it was on connecting: however many, they never make a client
+  // too far behind.
+  virtual void catchUp(const Buffer& frame) = 0;
+  // A new run: what is queued and not being written is dropped.
+  virtual void forget() = 0;
+  // Bytes of new frames waiting to be written.
+  virtual std::size_t behind() const = 0;
+
+  Buffer mesh;  // the mesh last sent
+};
 
 // The current run, kept once, and the stream clients it goes to.
 class Hub {
@@ -41,14 +57,20 @@ class Hub {
 
   void leave(const Client* client);
 
+  // The most that any client has waiting, in bytes of new frames.
+  std::size_t mostBehind() const;
+
+  // Values of the run's steps that were not finite numbers, shown as 0.
+  long replaced() const { return blocks_ ? blocks_->replaced() : 0; }
+
  private:
-  static void send(Client& client, const Piece& piece);
+  static void send(Client& client, const Piece& piece, bool catchUp);
 
   // Blocks of the run, closed: they replace the steps the clients were sent one look at a time,
   // once those went out.
   void keepBlocks(std::vector<Piece>& blocks);
 
-  // Both encoders write each mesh: one copy is kept, so that a client is sent it once.
+  // Both encoders make each mesh: one copy is kept, so that a client is sent it once.
   Buffer canonical(const Buffer& mesh);
 
   EncodingOptions options_;
@@ -61,20 +83,6 @@ class Hub {
   bool ended_ = false;
   bool stepsSent_ = false;
   std::vector<std::shared_ptr<Client>> clients_;
-};
-
-// One stream client, as the hub sees it.
-class Client {
- public:
-  virtual ~Client() = default;
-  // Queues a frame; a client too far behind closes itself soon after (never within the call).
-  virtual void send(const Buffer& frame) = 0;
-  // A new run: what is queued and not being written is dropped.
-  virtual void forget() = 0;
-  // The frames just queued are the run so far: they do not count against the backlog.
-  virtual void sentOnConnecting() = 0;
-
-  Buffer mesh;  // the mesh last sent
 };
 
 }  // namespace companion

@@ -63,7 +63,14 @@ class LiveRun : public StepSource {
 
   bool take(const Arrival& arrival, const Sink& sink) override {
     run_->feed(arrival.text.data(), arrival.text.size());
-    // After a pipe's end, to the end of the data, a record cut short included.
+    const bool ended = advance(arrival, sink);
+    run_->endFeed();
+    return ended;
+  }
+
+ private:
+  // After a pipe's end, to the end of the data, a record cut short included.
+  bool advance(const Arrival& arrival, const Sink& sink) {
     for (std::size_t k = 0; k < arrival.records || arrival.closed; ++k) {
       const Run::Step step = run_->advance();
       if (step == Run::Step::Shown) cut_.shown(*run_, sink);
@@ -75,7 +82,6 @@ class LiveRun : public StepSource {
     return false;
   }
 
- private:
   const Program& program_;
   const ServeOptions& options_;
   std::unique_ptr<Run> run_;

@@ -60,7 +60,11 @@ bool hostAllowed(const std::string& name, const Access& access) {
   const std::string address = addressBytes(name);
   if (address.empty()) return false;  // a DNS name: what a rebinding attack needs
   static const std::string IPV6_LOOPBACK = addressBytes("::1");
-  if ((address.size() == 4 && address[0] == 127) || address == IPV6_LOOPBACK) return true;
+  static const std::string V4_MAPPED = addressBytes("::ffff:0.0.0.0").substr(0, 12);
+  const bool v4Loopback =
+      (address.size() == 4 && address[0] == 127) ||
+      (address.size() == 16 && address.compare(0, 12, V4_MAPPED) == 0 && address[12] == 127);
+  if (v4Loopback || address == IPV6_LOOPBACK) return true;
   const std::string bound = addressBytes(access.bind);
   return !bound.empty() && (address == bound || bound.find_first_not_of('\0') == std::string::npos);
 }
@@ -104,6 +108,10 @@ bool wholeNumber(std::string_view text, unsigned long long limit, unsigned long 
 
 Verdict checkRequest(const RequestFacts& request, const Access& access) {
   Verdict verdict;
+  if (request.hosts > 1) {
+    verdict.status = 400;
+    return verdict;
+  }
   std::string name, port;
   if (!splitHost(lowerCase(request.host), name, port) || !hostAllowed(name, access)) {
     verdict.status = 403;

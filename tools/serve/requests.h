@@ -23,12 +23,13 @@ struct RequestFacts {
   std::string host{};    // the Host header
   std::string cookie{};  // the Cookie header
   std::string token{};   // the X-Meshplay-Token header
+  unsigned hosts = 1;    // Host headers given: two that may differ are no answer to trust
 };
 
 enum class Resource { None, Page, Run };
 
 struct Verdict {
-  int status = 0;  // 200, or the refusal: 401, 403, 404 or 405
+  int status = 0;  // 200, or the refusal: 400, 401, 403, 404 or 405
   Resource resource = Resource::None;
   // The token came in the query and was right: the response sets the cookie `cookieName`, which
   // later requests (the page's own) carry instead. Browsers send a host's cookies to all its
@@ -43,12 +44,12 @@ struct Verdict {
   long from = 0;
 };
 
-// The checks in order: a Host that is neither localhost nor a loopback address (with any port:
-// a tunnel changes it) nor the --bind address is refused (403), which defeats DNS rebinding; a
-// method other than GET or HEAD gets 405; a path other than "/" and "/run" 404; then the token,
-// from the query's token=, the X-Meshplay-Token header or the cookie, compared in constant time:
-// none given is 401, none right 403. When --bind names every address ("0.0.0.0", "::"), a Host
-// that is any address literal is let through, as no DNS name is.
+// The checks in order: more than one Host header is refused (400); a Host that is neither localhost
+// nor a loopback address (with any port: a tunnel changes it) nor the --bind address is refused
+// (403), which defeats DNS rebinding; a method other than GET or HEAD gets 405; a path other than
+// "/" and "/run" 404; then the token, from the query's token=, the X-Meshplay-Token header or the
+// cookie, compared in constant time: none given is 401, none right 403. When --bind names every
+// address ("0.0.0.0", "::"), a Host that is any address literal is let through, as no DNS name is.
 Verdict checkRequest(const RequestFacts& request, const Access& access);
 
 // Random bytes from the system; and `bytes` of them as lower-case hexadecimal: tokens, nonces.

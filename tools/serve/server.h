@@ -3,10 +3,9 @@
 
 #include <chrono>
 #include <string>
-#include <unordered_set>
-#include <vector>
 
 #include "common/program.h"
+#include "serve/context.h"
 #include "serve/follower.h"
 #include "serve/hub.h"
 #include "serve/net.h"
@@ -15,20 +14,13 @@
 
 namespace companion {
 
-class Session;
-
 class Server {
  public:
   Server(const Program& program, const ServeSettings& settings, StepSource& source);
   void run();
   // The address to open, with the token.
   std::string url() const;
-
-  Hub& hub() { return hub_; }
   const Access& access() const { return access_; }
-  std::unordered_set<Session*>& sessions() { return sessions_; }
-  // The live page, with `nonce` on its inline script and style.
-  std::string page(const std::string& nonce) const;
 
  private:
   using Clock = std::chrono::steady_clock;
@@ -36,27 +28,40 @@ class Server {
   void listen(const ServeSettings& settings);
   void accept();
   void waitForChanges();
-  void waitForPipe(unsigned opens);
+  void waitForPipe();
   void check();
+  void lookSoon();
+  void lookOn(Clock::time_point since);
   void look();
+  void take(const Arrival& arrival);
   void beginRun();
+  void endRun();
   void beat();
   void stop();
 
   const Program& program_;
   StepSource& source_;
-  // Declared first, gone last: sessions leave it as they go, the last ones with the hub.
-  std::unordered_set<Session*> sessions_;
+  // Declared first, gone last: connections leave it as they go, the last ones with the hub.
+  Connections connections_;
   Access access_;
-  std::vector<std::string> page_;  // the page's parts between its nonces
+  LivePage page_;
   ResultFollower follower_;
   net::io_context io_{1};
   Hub hub_;
+  const SessionContext context_{hub_, access_, page_, connections_};
   tcp::acceptor acceptor_{io_};
+  std::size_t maxConnections_ = 0;
+  bool saidFull_ = false;
   net::posix::stream_descriptor changes_{io_}, stopped_{io_}, pipe_{io_};
+  bool waitingForChanges_ = false;
   unsigned pipeOpens_ = 0;  // the follower's file that pipe_ waits on
-  net::steady_timer checkTimer_{io_}, heartbeatTimer_{io_}, acceptTimer_{io_};
-  bool ended_ = false;  // the run has ended: records are ignored until a new one
+  bool waitingForPipe_ = false;
+  net::steady_timer checkTimer_{io_}, heartbeatTimer_{io_}, acceptTimer_{io_}, lookTimer_{io_};
+  bool lookDue_ = false;  // lookTimer_ is set for the next look
+  Clock::time_point lastLook_{};
+  bool ended_ = false;          // the run has ended: records are ignored until a new one
+  bool saidNotFinite_ = false;  // of this run
+  std::string failed_;          // the last failure said, until a look goes through
   Clock::time_point lastRecord_ = Clock::now();
   bool stopping_ = false;
 };

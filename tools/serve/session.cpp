@@ -6,8 +6,6 @@
 #include <string>
 #include <utility>
 
-#include "serve/server.h"
-
 namespace companion {
 
 namespace {
@@ -16,7 +14,7 @@ namespace {
 constexpr std::size_t REQUEST_BYTES = 8192;
 // To send a whole request, and between the requests of a kept-alive connection.
 constexpr auto REQUEST_TIME = std::chrono::seconds(10);
-// For a client to close its end once it has read a last response.
+// For a client to close its end once it has read a last response, whatever it sends meanwhile.
 constexpr auto LINGER_TIME = std::chrono::seconds(2);
 // For one write to a stream client to go through; a client that reads nothing is closed then.
 constexpr auto WRITE_TIME = std::chrono::seconds(30);
@@ -42,6 +40,7 @@ const std::string NO_CONTENT_POLICY =
 
 const char* refusal(int status) {
   switch (status) {
+    case 400: return "A request the server cannot read.\n";
     case 401: return "The token is missing: open the address that the server printed.\n";
     case 403:
       return "Refused: a wrong token, or a Host that is neither localhost nor a loopback "
@@ -56,20 +55,23 @@ const char* refusal(int status) {
 
 }  // namespace
 
-Session::Session(Server& server, tcp::socket socket)
-    : server_(server), stream_(std::move(socket)), buffer_(REQUEST_BYTES) {
-  server_.sessions().insert(this);
+Session::Session(const SessionContext& context, tcp::socket socket)
+    : context_(context),
+      stream_(std::move(socket)),
+      buffer_(REQUEST_BYTES),
+      backlog_(BACKLOG_BYTES) {
+  context_.connections.add(this);
 }
 
 Session::~Session() {
-  server_.sessions().erase(this);
+  context_.connections.remove(this);
 }
 
 void Session::close() {
   if (closed_) return;
   closed_ = true;
   const std::shared_ptr<Session> self = shared_from_this();  // the hub may hold the last one
-  if (streaming_) server_.hub().leave(this);
+  if (streaming_) context_.hub.leave(this);
   beast::error_code ignored;
   stream_.socket().shutdown(tcp::socket::shutdown_both, ignored);
   stream_.close();
@@ -108,13 +110,17 @@ void Session::onRead(beast::error_code error) {
   }
   const http::request<http::empty_body>& request = parser_->get();
   const auto header = [&request](auto field) { return std::string(request[field]); };
-  const RequestFacts facts{std::string(request.method_string()), std::string(request.target()),
-                           header(http::field::host), header(http::field::cookie),
-                           header("X-Meshplay-Token")};
-  const Verdict verdict = checkRequest(facts, server_.access());
+  const auto hosts = request.count(http::field::host);
+  const RequestFacts facts{std::string(request.method_string()),
+                           std::string(request.target()),
+                           header(http::field::host),
+                           header(http::field::cookie),
+                           header("X-Meshplay-Token"),
+                           static_cast<unsigned>(hosts)};
+  const Verdict verdict = checkRequest(facts, context_.access);
   if (verdict.status == 200 && verdict.resource == Resource::Run &&
       request.method() == http::verb::get) {
-    stream(verdict);
+    stream(verdict, request.version());
   } else {
     respond(verdict, request);
   }
@@ -130,7 +136,7 @@ void Session::respond(const Verdict& verdict, const http::request<http::empty_bo
                           "'; connect-src 'self'; base-uri 'none'; form-action 'none'; "
                           "frame-ancestors 'none'");
     response->set(http::field::content_type, "text/html; charset=windows-1252");
-    response->body() = server_.page(nonce);
+    response->body() = context_.page.text(nonce);
   } else if (verdict.status == 200) {  // HEAD /run
     secure(*response, NO_CONTENT_POLICY);
     response->set(http::field::content_type, "application/octet-stream");
@@ -141,10 +147,12 @@ void Session::respond(const Verdict& verdict, const http::request<http::empty_bo
     response->body() = refusal(verdict.status);
   }
   if (verdict.setCookie) {
-    response->set(http::field::set_cookie, verdict.cookieName + "=" + server_.access().token +
+    response->set(http::field::set_cookie, verdict.cookieName + "=" + context_.access.token +
                                                "; Path=/; HttpOnly; SameSite=Strict");
   }
-  response->keep_alive(request.keep_alive());
+  // A refused request ends its connection: a client that keeps asking without the token must not
+  // hold one of the connections the viewers need.
+  response->keep_alive(verdict.status == 200 && request.keep_alive());
   response->prepare_payload();
   if (request.method() == http::verb::head) response->body().clear();
   write(std::move(response));
@@ -175,30 +183,38 @@ void Session::write(std::shared_ptr<http::response<http::string_body>> response)
 }
 
 // Closes after the client has read the response: closing with its request still coming in would
-// reset the connection, and the response with it.
+// reset the connection, and the response with it. What it sends meanwhile is read and dropped,
+// within one deadline that no byte puts off.
 void Session::linger() {
   beast::error_code ignored;
   stream_.socket().shutdown(tcp::socket::shutdown_send, ignored);
-  stream_.expires_after(LINGER_TIME);
+  stream_.expires_after(LINGER_TIME);  // for every read that follows
+  lingerRead();
+}
+
+void Session::lingerRead() {
   buffer_.clear();
   stream_.async_read_some(buffer_.prepare(REQUEST_BYTES / 2),
                           [self = shared_from_this()](beast::error_code error, std::size_t) {
                             if (error) {
                               self->close();
                             } else {
-                              self->linger();
+                              self->lingerRead();
                             }
                           });
 }
 
-void Session::stream(const Verdict& verdict) {
-  head_ = std::make_unique<http::response<http::empty_body>>(http::status::ok, 11);
+void Session::stream(const Verdict& verdict, unsigned version) {
+  // HTTP/1.0 has no chunks: its client reads the frames until the connection closes.
+  chunked_ = version >= 11;
+  head_ = std::make_unique<http::response<http::empty_body>>(http::status::ok, chunked_ ? 11 : 10);
   secure(*head_, NO_CONTENT_POLICY);
   head_->set(http::field::content_type, "application/octet-stream");
-  head_->chunked(true);
+  head_->chunked(chunked_);
+  head_->keep_alive(chunked_);
   serializer_ = std::make_unique<http::response_serializer<http::empty_body>>(*head_);
   streaming_ = writing_ = true;
-  server_.hub().join(shared_from_this(), verdict);
+  context_.hub.join(shared_from_this(), verdict);
   stream_.expires_after(WRITE_TIME);
   http::async_write_header(stream_, *serializer_,
                            [self = shared_from_this()](beast::error_code error, std::size_t) {
@@ -214,8 +230,7 @@ void Session::stream(const Verdict& verdict) {
 void Session::send(const Buffer& frame) {
   if (closed_ || dropped_) return;
   queue_.push_back(frame);
-  queued_ += frame->size();
-  if (queued_ - unsentOnConnecting_ > BACKLOG_BYTES) {
+  if (!backlog_.queue(frame->size())) {
     // It stopped reading, or reads too slowly: its page reconnects and resumes. Closed after the
     // hub's round of sending, which closing would disturb.
     forget();
@@ -224,6 +239,19 @@ void Session::send(const Buffer& frame) {
     return;
   }
   pump();
+}
+
+void Session::catchUp(const Buffer& frame) {
+  if (closed_ || dropped_) return;
+  queue_.push_back(frame);
+  backlog_.catchUp(frame->size());
+  pump();
+}
+
+void Session::forget() {
+  queue_.clear();
+  backlog_.clear();
+  mesh = nullptr;
 }
 
 void Session::pump() {
@@ -237,21 +265,24 @@ void Session::pump() {
     writing_frames_.push_back(std::move(queue_.front()));
     queue_.pop_front();
   }
-  queued_ -= bytes;
-  unsentOnConnecting_ -= std::min(unsentOnConnecting_, bytes);
+  backlog_.written(bytes);
   writing_ = true;
   stream_.expires_after(WRITE_TIME);
-  net::async_write(stream_, http::make_chunk(buffers_),
-                   [self = shared_from_this()](beast::error_code error, std::size_t) {
-                     self->writing_ = false;
-                     self->writing_frames_.clear();
-                     if (error) {
-                       self->close();
-                       return;
-                     }
-                     self->stream_.expires_never();
-                     self->pump();
-                   });
+  const auto wrote = [self = shared_from_this()](beast::error_code error, std::size_t) {
+    self->writing_ = false;
+    self->writing_frames_.clear();
+    if (error) {
+      self->close();
+      return;
+    }
+    self->stream_.expires_never();
+    self->pump();
+  };
+  if (chunked_) {
+    net::async_write(stream_, http::make_chunk(buffers_), wrote);
+  } else {
+    net::async_write(stream_, buffers_, wrote);
+  }
 }
 
 }  // namespace companion

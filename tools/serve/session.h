@@ -7,6 +7,8 @@
 #include <optional>
 #include <vector>
 
+#include "serve/backlog.h"
+#include "serve/context.h"
 #include "serve/frames.h"
 #include "serve/hub.h"
 #include "serve/net.h"
@@ -14,25 +16,19 @@
 
 namespace companion {
 
-class Server;
-
 // One connection: requests, then, for /run, the stream of the run's frames. A client that falls
 // too far behind is dropped, and its page reconnects and resumes where it was.
-class Session : public Client, public std::enable_shared_from_this<Session> {
+class Session : public Client, public Connection, public std::enable_shared_from_this<Session> {
  public:
-  Session(Server& server, tcp::socket socket);
+  Session(const SessionContext& context, tcp::socket socket);
   ~Session() override;
   void start() { read(); }
-  void close();
+  void close() override;
 
   void send(const Buffer& frame) override;
-  void forget() override {
-    for (const Buffer& b : queue_) queued_ -= b->size();
-    queue_.clear();
-    unsentOnConnecting_ = 0;
-    mesh = nullptr;
-  }
-  void sentOnConnecting() override { unsentOnConnecting_ = queued_; }
+  void catchUp(const Buffer& frame) override;
+  void forget() override;
+  std::size_t behind() const override { return backlog_.behind(); }
 
  private:
   void read();
@@ -41,10 +37,11 @@ class Session : public Client, public std::enable_shared_from_this<Session> {
   void refuse(http::status status);
   void write(std::shared_ptr<http::response<http::string_body>> response);
   void linger();
-  void stream(const Verdict& verdict);
+  void lingerRead();
+  void stream(const Verdict& verdict, unsigned version);
   void pump();
 
-  Server& server_;
+  SessionContext context_;
   beast::tcp_stream stream_;
   beast::flat_buffer buffer_;
   std::optional<http::request_parser<http::empty_body>> parser_;
@@ -53,9 +50,9 @@ class Session : public Client, public std::enable_shared_from_this<Session> {
   std::unique_ptr<http::response<http::empty_body>> head_;
   std::unique_ptr<http::response_serializer<http::empty_body>> serializer_;
   bool streaming_ = false, writing_ = false, dropped_ = false;
+  bool chunked_ = true;  // an HTTP/1.0 client is sent the frames as they are, then the close
   std::deque<Buffer> queue_;
-  std::size_t queued_ = 0;              // bytes in queue_
-  std::size_t unsentOnConnecting_ = 0;  // of those, the run as it was on connecting
+  Backlog backlog_;
   std::vector<Buffer> writing_frames_;
   std::vector<net::const_buffer> buffers_;
 };
