@@ -220,16 +220,20 @@ class Context(Session):
                     f.write(content)
         return path
 
-    def companion(self, tool, cwd, *args, env=None, limit=None):
+    def companion(self, tool, cwd, *args, env=None, limit=None, nofile=None):
         """Starts <program>-<tool> with `args` in `cwd`, on the case's display unless `env` says
-        otherwise; `limit` is a file-size limit in bytes. Returns a Companion."""
+        otherwise; `limit` is a file-size limit in bytes, `nofile` one of open files. Returns a
+        Companion."""
         env = dict(env or self.env, ASAN_OPTIONS="detect_leaks=0")  # Mesa's and Xlib's, not ours
 
-        def limit_file_size():
-            resource.setrlimit(resource.RLIMIT_FSIZE, (limit, limit))
+        def limits():
+            if limit:
+                resource.setrlimit(resource.RLIMIT_FSIZE, (limit, limit))
+            if nofile:
+                resource.setrlimit(resource.RLIMIT_NOFILE, (nofile, nofile))
         out, err = tempfile.TemporaryFile(), tempfile.TemporaryFile()
         proc = subprocess.Popen([self.tools[tool], *args], cwd=cwd, env=env, stdout=out,
-                                stderr=err, preexec_fn=limit_file_size if limit else None)
+                                stderr=err, preexec_fn=limits if limit or nofile else None)
         return Companion(proc, out, err)
 
     def close(self):
@@ -255,10 +259,10 @@ class Context(Session):
     def files(self, records):
         return dict(self.model_files(), **{RES: results(self.profile, records)})
 
-    def serve(self, cwd, *args):
-        """Starts <program>-serve with `args` (default: --port 0, a free port) in `cwd`; returns a
-        Served once it has printed its address."""
-        c = self.companion("serve", cwd, *(args or ("--port", "0")))
+    def serve(self, cwd, *args, nofile=None):
+        """Starts <program>-serve with `args` (default: --port 0, a free port) in `cwd`, with at
+        most `nofile` open files if given; returns a Served once it has printed its address."""
+        c = self.companion("serve", cwd, *(args or ("--port", "0")), nofile=nofile)
 
         def address():
             if c.proc.poll() is not None:
@@ -280,6 +284,10 @@ class Served(Companion):
         parts = urllib.parse.urlsplit(url)
         self.port = parts.port
         self.token = urllib.parse.parse_qs(parts.query)["token"][0]
+
+    def stderr(self):
+        """What it has written to stderr so far."""
+        return os.pread(self._err.fileno(), 1 << 20, 0).decode(errors="replace")
 
 def main(run):
     # A case still running after 85 s (CTest ends most at 90) says where it is, once.

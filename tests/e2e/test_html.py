@@ -24,7 +24,7 @@ import browsers  # beside xsession.py, on the path harness.py sets
 
 VIRIDIS_MIDDLE = (31, 144, 139)  # the colour map half-way
 # What a page's text may hold: markup, quotes, and characters beyond ASCII, one beyond 16 bits.
-TITLE = "</script><b>A & B</b> \"quoted\" 'too' \u00e9t\u00e9 \u2603 \U0001d11e"
+TITLE = "</script><b>A & B</b> @DATA@ @NONCE@ @STYLE@ \"quoted\" 'too' \u00e9t\u00e9 \u2603 \U0001d11e"
 # A browser of old: no DecompressionStream, no WebGL 2.
 LACKING = (b"delete window.DecompressionStream; const getContext = "
            b"HTMLCanvasElement.prototype.getContext; HTMLCanvasElement.prototype.getContext = "
