@@ -14,14 +14,18 @@ Prints, never asserts:
   meshplay-b-export with nothing written, as bench/export.py times it);
 - the server's memory (RSS) with no client and no run, after the demo, with CLIENTS clients, and
   after the long run; the run's stored size (what a new client is sent) next to the page's;
-- its CPU while nothing is written, over IDLE seconds, with no client and with CLIENTS clients.
+- its CPU while nothing is written, over IDLE seconds, with no client and with CLIENTS clients;
+- the CPU time it takes to take in the demo's run with one client, written at once and at 200
+  records a second, against meshplay-b-html's to read and encode the same run into a page (best
+  of REPS; INTAKE_ONLY=1 prints these alone).
 
 Usage: python3 bench/serve.py BUILD_DIR    Environment: CLIENTS (200), LONG (3001), IDLE (10),
-WORKERS (2: processes the clients are spread over)."""
+WORKERS (2: processes the clients are spread over), REPS (3)."""
 
 import multiprocessing
 import os
 import re
+import resource
 import selectors
 import shutil
 import socket
@@ -41,6 +45,7 @@ CLIENTS = int(os.environ.get("CLIENTS", "200"))
 LONG = int(os.environ.get("LONG", "3001"))
 IDLE = float(os.environ.get("IDLE", "10"))
 WORKERS = int(os.environ.get("WORKERS", "2"))
+REPS = int(os.environ.get("REPS", "3"))
 PER_RECORD = 2 + 2 * (1612 + 31)  # profile B's values a record
 
 
@@ -148,9 +153,9 @@ class Server:
             return int(re.search(r"VmRSS:\s+(\d+)", f.read()).group(1)) / 1024
 
     def cpu(self):
-        with open("/proc/%d/stat" % self.proc.pid) as f:
-            fields = f.read().rsplit(")", 1)[1].split()
-        return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+        """Seconds on a CPU so far, to the nanosecond."""
+        with open("/proc/%d/schedstat" % self.proc.pid) as f:
+            return int(f.read().split()[0]) / 1e9
 
     def stop(self):
         self.proc.terminate()
@@ -190,6 +195,49 @@ def idle_cpu(server):
     return 100 * (server.cpu() - before) / IDLE
 
 
+def intake(demo, model):
+    """The server's CPU time to take in the demo's run, with one client watching, written at once
+    (renamed into place) and at 200 records a second; and the page writer's on the same run.
+    Best of REPS each."""
+    took = {}
+    for rate in (0, 200):
+        best = float("inf")
+        for _ in range(REPS):
+            work = tempfile.mkdtemp(prefix="meshplay-bench-intake-")
+            for name in ("geodata.dat", "tridata.dat"):
+                shutil.copy(os.path.join(model, name), work)
+            server = Server(work)
+            crowd = Crowd(server, 1)
+            time.sleep(0.3)
+            before = server.cpu()
+            result = os.path.join(work, "result.dat")
+            if rate:
+                write(result, demo, rate)
+            else:
+                with open(result + ".new", "wb") as f:
+                    f.write(b"".join(demo))
+                os.rename(result + ".new", result)
+            crowd.results()
+            best = min(best, server.cpu() - before)
+            server.stop()
+            shutil.rmtree(work, ignore_errors=True)
+        took[rate] = best
+    page = float("inf")
+    for _ in range(REPS):
+        before = resource.getrusage(resource.RUSAGE_CHILDREN)
+        subprocess.run([build + "/meshplay-b-html", "x.html"], cwd=model, check=True,
+                       stderr=subprocess.DEVNULL)
+        after = resource.getrusage(resource.RUSAGE_CHILDREN)
+        page = min(page, after.ru_utime + after.ru_stime - before.ru_utime - before.ru_stime)
+    print("Taking in the demo's run (%d records), one client watching: CPU seconds, best of %d" % (
+        len(demo), REPS))
+    print("  %-44s %6.3f s   %4.2f of the page writer's" % ("written at once", took[0],
+                                                          took[0] / page))
+    print("  %-44s %6.3f s   %4.2f of the page writer's" % ("at 200 records a second", took[200],
+                                                          took[200] / page))
+    print("  %-44s %6.3f s" % ("meshplay-b-html on the same run", page))
+
+
 def main():
     work = tempfile.mkdtemp(prefix="meshplay-bench-serve-")
     server = None
@@ -199,6 +247,9 @@ def main():
         result = os.path.join(work, "result.dat")
         with open(result, "rb") as f:
             demo = split_records(f.read())
+        intake(demo, work)
+        if os.environ.get("INTAKE_ONLY"):
+            return
         os.remove(result)
         # The long run: the demo's values again and again, with times finer, to the same end.
         long_run = [b"%.9e" % (10.0 * k / (LONG - 1)) + demo[k % 1000][len(demo[k % 1000].split(

@@ -14,6 +14,7 @@
 #include <string>
 
 #include "model/scanner.h"
+#include "model/white_space.h"
 #include "scratch.h"
 
 namespace {
@@ -131,3 +132,22 @@ TEST(Scanner, NumbersAndWhiteSpaceLongerThanTheBufferReadAsTheCLibraryReadsThem)
 }
 
 }  // namespace
+
+// The follower of a growing result file finds where its fields end with the scanner's rule, 64
+// bytes at a time: that form must name the very bytes the scanner skips, wherever they stand.
+TEST(WhiteSpace, TheRuleSixtyFourBytesAtATimeNamesWhatTheScannerSkips) {
+  for (int b = 0; b < 256; ++b) {
+    for (char other : {'7', ' ', '\xa0'}) {
+      for (int at = 0; at < 64; ++at) {
+        char block[64];
+        std::memset(block, other, sizeof block);
+        block[at] = static_cast<char>(b);
+        const std::uint64_t mask = spaceMask64(block);
+        for (int k = 0; k < 64; ++k) {
+          ASSERT_EQ((mask >> k & 1) != 0, isSpace(block[k]))
+              << "byte " << b << " at " << at << " among " << int{other} << ", bit " << k;
+        }
+      }
+    }
+  }
+}

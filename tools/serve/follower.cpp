@@ -10,7 +10,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
-#include <cstring>
 
 #include "common/failure.h"
 #include "model/white_space.h"
@@ -21,45 +20,30 @@ namespace {
 
 constexpr std::size_t READ_SIZE = std::size_t{1} << 16;
 constexpr std::size_t LOOK_BYTES = std::size_t{4} << 20;
+// Room kept between looks: a few records of a large model as a solver writes them.
+constexpr std::size_t KEPT_ROOM = std::size_t{1} << 20;
 // A number as a program writes it ("-1.234567890123456e-308") takes some twenty characters; a
 // record cut short may hold three times that a field, and a megabyte more, before it is taken for
 // text that is no record at all (a file without white space renamed onto the result file).
 constexpr std::size_t FIELD_BYTES = 64;
 constexpr std::size_t RECORD_SLACK = std::size_t{1} << 20;
 
-// Eight bytes from `p`, the first in the lowest bits.
-std::uint64_t eightBytes(const char* p) {
-  std::uint64_t word;
-  std::memcpy(&word, p, 8);
-#if __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
-  word = __builtin_bswap64(word);
-#endif
-  return word;
-}
-
 }  // namespace
 
 std::size_t RecordCounter::take(const char* data, std::size_t size, std::size_t& records) {
   // A record of profile B is 43 KB, and this is all the follower does with every byte: blocks
-  // in which no record can end are passed over by counting the fields that begin in them, eight
-  // bytes at a time.
+  // in which no record can end are passed over by counting the fields that begin in them.
   constexpr std::size_t BLOCK = 64;
   std::size_t end = 0;
   for (std::size_t k = 0; k < size;) {
     if (size - k >= BLOCK) {
-      int starts = 0;
-      std::uint64_t before = inField_ ? 0 : 0x80;  // the top bit: the byte before is white space
-      for (std::size_t j = k; j < k + BLOCK; j += 8) {
-        const std::uint64_t space = spaceBits(eightBytes(data + j));
-        const std::uint64_t begins =
-            ((space << 8) | before) & ~space & (0x80 * 0x0101010101010101u);
-        starts += static_cast<int>(((begins >> 7) * 0x0101010101010101u) >> 56);  // their count
-        before = space >> 56;
-      }
+      const std::uint64_t space = spaceMask64(data + k);
+      const std::uint64_t before = (space << 1) | (inField_ ? 0 : 1);  // white space before
+      const auto starts = static_cast<std::size_t>(__builtin_popcountll(before & ~space));
       // The last field may end in the block, and its record with it: read it byte by byte.
-      if (fields_ + static_cast<std::size_t>(starts) < perRecord_) {
-        fields_ += static_cast<std::size_t>(starts);
-        inField_ = before == 0;
+      if (fields_ + starts < perRecord_) {
+        fields_ += starts;
+        inField_ = (space >> 63) == 0;
         k += BLOCK;
         continue;
       }
@@ -86,8 +70,7 @@ ResultFollower::ResultFollower(std::string name, std::size_t fieldsPerRecord)
     : name_(std::move(name)),
       counter_(fieldsPerRecord),
       recordLimit_(recordLimit(fieldsPerRecord)),
-      changes_(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC)),
-      chunk_(new char[READ_SIZE]) {
+      changes_(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {
   // The folder's events tell of the file's creation and of a new file renamed into its place;
   // the file's own, of writes through another of its names.
   if (changes_.get() >= 0) {
@@ -144,7 +127,7 @@ void ResultFollower::restart(Arrival& arrival) {
   begun_ = false;
   passingOver_ = false;
   offset_ = 0;
-  buffer_.resize(passed_);
+  buffer_.cut(passed_);
   counter_.reset();
 }
 
@@ -169,7 +152,9 @@ bool ResultFollower::read(Arrival& arrival, std::size_t& taken) {
     // a writer that left (it reports a hang-up only after a writer came).
     pollfd ready{file_.get(), POLLIN, 0};
     if (pipe_ && (::poll(&ready, 1, 0) <= 0 || (ready.revents & (POLLIN | POLLHUP)) == 0)) break;
-    const ssize_t got = ::read(file_.get(), chunk_.get(), READ_SIZE);
+    // Read where the bytes are kept; a run passed over is read into the same place and dropped.
+    const ssize_t got = ::read(file_.get(), buffer_.room(READ_SIZE), READ_SIZE);
+    if (got > 0 && !passingOver_) buffer_.grow(static_cast<std::size_t>(got));
     if (got < 0 && errno == EINTR) continue;
     if (got < 0 && errno == EAGAIN) break;
     if (got < 0) {
@@ -178,7 +163,6 @@ bool ResultFollower::read(Arrival& arrival, std::size_t& taken) {
     }
     if (got == 0) return !pipe_;
     said_.clear();
-    if (!passingOver_) buffer_.append(chunk_.get(), static_cast<std::size_t>(got));
     taken += static_cast<std::size_t>(got);
     offset_ += got;
   }
@@ -187,8 +171,10 @@ bool ResultFollower::read(Arrival& arrival, std::size_t& taken) {
 
 Arrival ResultFollower::look() {
   Arrival arrival;
-  buffer_.erase(0, passed_);
+  buffer_.drop(passed_);
   passed_ = 0;
+  // The room a file read flat out needed goes back once its bytes went on.
+  if (buffer_.size() == 0 && buffer_.capacity() > KEPT_ROOM) buffer_.release();
   char events[4096];
   while (changes_.get() >= 0 && ::read(changes_.get(), events, sizeof events) > 0) {
   }
@@ -222,8 +208,7 @@ Arrival ResultFollower::look() {
     say(arrival, name_ + ": " + std::to_string(buffer_.size() - passed_) +
                      " bytes without the end of a record, more than any record holds; the run " +
                      "ends before them, and the file is passed over until it begins again");
-    buffer_.resize(passed_);
-    buffer_.shrink_to_fit();
+    buffer_.cut(passed_);
     arrival.closed = true;
     passingOver_ = true;
   }

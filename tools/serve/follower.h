@@ -7,10 +7,10 @@
 #include <sys/types.h>
 
 #include <cstddef>
-#include <memory>
 #include <string>
 #include <string_view>
 
+#include "common/byte_buffer.h"
 #include "common/unique_fd.h"
 
 namespace companion {
@@ -96,9 +96,8 @@ class ResultFollower {
   bool passingOver_ = false;  // a record grew too long: the rest of its run is not kept
   std::string said_;          // the trouble said last, until the file reads again
   // What was read: first what the last look passed on, then a record begun but not complete.
-  std::string buffer_;
+  ByteBuffer buffer_;
   std::size_t passed_ = 0;
-  std::unique_ptr<char[]> chunk_;  // one read()
 };
 
 }  // namespace companion

@@ -18,6 +18,7 @@ void Hub::begin(std::uint32_t run) {
   // when it writes faster than the clients are served, so that each frame, deflated once,
   // costs every client one write however many steps it holds.
   live.level = Z_BEST_SPEED;
+  live.strategy = Z_RLE;
   live_ = std::make_unique<PieceEncoder>(live);
   blocks_ = std::make_unique<PieceEncoder>(options_);
   const Buffer begins = runFrame(run);
