@@ -270,7 +270,7 @@ def main():
             new MutationObserver(() => {
               const now = performance.timeOrigin + performance.now();
               while (arrivals.length < meshplay.steps) arrivals.push(now);
-            }).observe(document.getElementById("status"),
+            }).observe(document.querySelector(".meshplay .status"),
                        { childList: true, characterData: true, subtree: true });""")
         wall = time.time() - time.monotonic()
         written = write(result, demo, rate=100)

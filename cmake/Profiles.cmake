@@ -16,6 +16,7 @@ function(meshplay_profile_facts name profile)
     ${PROJECT_SOURCE_DIR}/profiles/${profile}
     ${PROJECT_SOURCE_DIR}/src/model/profile.h
     ${PROJECT_SOURCE_DIR}/src/model/display_settings.h
+    ${PROJECT_SOURCE_DIR}/src/model/profile_facts.h
     ${PROJECT_SOURCE_DIR}/cmake/describe_profile.cpp)
   set(source ${PROJECT_BINARY_DIR}/describe/${name}.cpp)
   file(WRITE ${source} "#define MESHPLAY_PROFILE \"${profile}\"\n"

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "model/display_settings.h"
-#include "model/profile.h"
+#include "model/profile_facts.h"
 
 namespace {
 
@@ -44,31 +44,13 @@ std::string number(double v) {
 }  // namespace
 
 int main() {
-  const std::pair<const char*, double> facts[] = {{"NX", NX},
-                                                  {"NY", NY},
-                                                  {"DX", DX},
-                                                  {"DY", DY},
-                                                  {"NODE_COUNT", NODE_COUNT},
-                                                  {"ELEMENT_COUNT", ELEMENT_COUNT},
-                                                  {"HEADER_VALUES", HEADER_VALUES},
-                                                  {"VECTOR_PAIRS", VECTOR_PAIRS},
-                                                  {"BASE_PAIRS", BASE_PAIRS},
-                                                  {"RECORD_VALUES", RECORD_VALUES},
-                                                  {"T_END", T_END},
-                                                  {"SCALE_INIT", SCALE_INIT},
-                                                  {"SCALE_STEP", SCALE_STEP},
-                                                  {"HW", HW},
-                                                  {"HH", HH},
-                                                  {"FW", FW},
-                                                  {"YLABEL", YLABEL},
-                                                  {"YTOP", YTOP},
-                                                  {"YBOT", YBOT},
-                                                  {"CELL_PIXELS", CELL_PIXELS},
-                                                  {"LAYOUT_MACROS", LAYOUT_MACROS}};
   std::string text = "{";
-  for (const auto& [key, value] : facts) {
+  const auto add = [&text](const char* key, double value) {
     text += std::string(text.size() > 1 ? ", " : "") + "\"" + key + "\": " + number(value);
-  }
+  };
+  for (const ProfileFact& fact : PROFILE_FACTS) add(fact.name, fact.value);
+  add("CELL_PIXELS", CELL_PIXELS);
+  add("LAYOUT_MACROS", LAYOUT_MACROS);
   std::puts((text + "}").c_str());
   return 0;
 }

@@ -49,6 +49,11 @@ def _processes(under, skip):
     return found
 
 
+
+def selector(name):
+    """A CSS selector as given, or for a bare word the part of that name of the page's player."""
+    return ".meshplay ." + name if name.isidentifier() else name
+
 class Browser:
     def __init__(self, env, scale=1, served=False):
         self.scale = scale  # device pixels to a CSS pixel, where the engine can be told
@@ -67,11 +72,12 @@ class Browser:
             raise
 
     def click(self, element, x=None, y=None):
-        """A real left click at (x, y) pixels from the top-left corner of the element with that id,
-        by default its centre."""
+        """A real left click at (x, y) pixels from the top-left corner of the element that the CSS
+        selector names (the first), by default its centre; a bare word names a part of the page's
+        player (".meshplay .picture")."""
         left, top, width, height = self.run(
-            "const r = document.getElementById(arguments[0]).getBoundingClientRect();"
-            "return [r.left, r.top, r.width, r.height];", element)
+            "const r = document.querySelector(arguments[0]).getBoundingClientRect();"
+            "return [r.left, r.top, r.width, r.height];", selector(element))
         self._click(left + (width / 2 if x is None else x), top + (height / 2 if y is None else y))
 
     def wide(self):
@@ -79,13 +85,13 @@ class Browser:
         return self.run("return document.documentElement.clientWidth")
 
     def pixels(self, canvas):
-        """(width, height, RGB bytes row by row) of the canvas with that id, on white, read in the
+        """(width, height, RGB bytes row by row) of the canvas `click` names so, on white, read in the
         second animation frame from now: what the page was asked to draw has been drawn, and a
         WebGL canvas still holds it."""
         width, height, url = self.run_async(
-            "const [id, done] = arguments, c = document.getElementById(id);"
+            "const [name, done] = arguments, c = document.querySelector(name);"
             "requestAnimationFrame(() => requestAnimationFrame(() =>"
-            "  done([c.width, c.height, c.toDataURL('image/png')])));", canvas)
+            "  done([c.width, c.height, c.toDataURL('image/png')])));", selector(canvas))
         rgb = subprocess.run(["convert", "png:-", "-background", "white", "-flatten", "rgb:-"],
                              input=base64.b64decode(url.split(",", 1)[1]), capture_output=True,
                              check=True).stdout

@@ -42,7 +42,7 @@ def check(ctx, engine, b, work, fine_page, times, fine_times, colour_range, midd
     p, view = ctx.profile, View(ctx.profile)
     open_page(b, os.path.join(work, "run.html"), "#step=2")
     got = b.run("return [meshplay.steps, meshplay.step, meshplay.time, meshplay.colourRange, "
-                "document.title, document.querySelector('h1').textContent]")
+                "document.title, document.querySelector('.meshplay .title').textContent]")
     if got[:3] != [len(times), 2, times[2]] or got[4:] != [TITLE, TITLE] \
             or any(abs(a - b) > 1e-9 * b for a, b in zip(got[3], colour_range)):
         raise Failure("#step=2: steps, step, time, colour range, title and heading are %r "
@@ -94,7 +94,7 @@ def check(ctx, engine, b, work, fine_page, times, fine_times, colour_range, midd
     # step, puts dy (blue) half-way down the plotting area (its grey frame), and dx (red) at the
     # frame's bottom at the left end and at its top at the right.
     open_page(b, fine_page)
-    history = "return document.getElementById('history').offsetHeight > 0"
+    history = "return document.querySelector('.meshplay .history').offsetHeight > 0"
     before = b.run(history)
     b.click("picture", *view.node(p.corner(p.nx, p.ny), -p.dx / 4, 0))
     b.run("meshplay.seek(arguments[0])", len(fine_times) // 2)  # the marker out of the way
@@ -139,18 +139,18 @@ def check(ctx, engine, b, work, fine_page, times, fine_times, colour_range, midd
     # sends to a window without the focus, which a window under Xvfb never has), s is the page's
     # in the speed list; a box ticked with the pointer lets the focus go.
     b.run("window.prevented = []; document.addEventListener('keydown', (e) => "
-          "prevented.push(e.defaultPrevented)); document.getElementById('loop').focus()")
+          "prevented.push(e.defaultPrevented)); document.querySelector('.meshplay .loop').focus()")
     b.key(" ")
-    got = [b.run("return [document.getElementById('loop').checked || arguments[0], "
+    got = [b.run("return [document.querySelector('.meshplay .loop').checked || arguments[0], "
                  "meshplay.playing, prevented]", engine == "firefox")]
-    b.run("document.getElementById('speed').focus()")
+    b.run("document.querySelector('.meshplay .speed').focus()")
     b.key("s")
-    got.append(b.run("return [meshplay.playing, document.getElementById('speed').value]"))
+    got.append(b.run("return [meshplay.playing, document.querySelector('.meshplay .speed').value]"))
     b.run("meshplay.pause()")
     b.click("colour")
     b.key(" ")
-    got.append(b.run("return [document.getElementById('colour').checked, meshplay.playing]"))
-    b.run("meshplay.pause(); meshplay.seek(0); const loop = document.getElementById('loop');"
+    got.append(b.run("return [document.querySelector('.meshplay .colour').checked, meshplay.playing]"))
+    b.run("meshplay.pause(); meshplay.seek(0); const loop = document.querySelector('.meshplay .loop');"
           "if (loop.checked) loop.click(); loop.blur();")
     if got != [[True, False, [False]], [True, "1"], [True, True]]:
         raise Failure("space on a focused box (ticked, playing, its default prevented), s in the "
@@ -189,7 +189,7 @@ def check(ctx, engine, b, work, fine_page, times, fine_times, colour_range, midd
     said = b.run_async("""
         const done = arguments[0], canvas = meshplay.canvas;
         const lose = canvas.getContext("webgl2").getExtension("WEBGL_lose_context");
-        const status = () => document.getElementById("status").textContent;
+        const status = () => document.querySelector(".meshplay .status").textContent;
         canvas.addEventListener("webglcontextlost", () => setTimeout(() => {
           const lost = status();
           canvas.addEventListener("webglcontextrestored", () => setTimeout(() =>
@@ -203,12 +203,12 @@ def check(ctx, engine, b, work, fine_page, times, fine_times, colour_range, midd
 
     # A browser without DecompressionStream and WebGL 2 is told so, and the controls stay off.
     b.open("file://" + lacking)
-    poll(lambda: "lacks" in b.run("return document.getElementById('status').textContent"),
+    poll(lambda: "lacks" in b.run("return document.querySelector('.meshplay .status').textContent"),
          what="the page to say what the browser lacks")
     b.key("s")
     b.run("meshplay.play()")
-    got = b.run("return [document.getElementById('status').textContent, meshplay.playing, "
-                "meshplay.ready, document.getElementById('play').disabled]")
+    got = b.run("return [document.querySelector('.meshplay .status').textContent, meshplay.playing, "
+                "meshplay.ready, document.querySelector('.meshplay .play').disabled]")
     if not ("DecompressionStream" in got[0] and "WebGL 2" in got[0]) or got[1:] != [False, False, True]:
         raise Failure("without DecompressionStream and WebGL 2: status, playing, ready and the "
                       "play button disabled: %r" % got)
@@ -218,7 +218,7 @@ def check(ctx, engine, b, work, fine_page, times, fine_times, colour_range, midd
     b.viewport(360, 740)
     open_page(b, os.path.join(work, "one.html"))
     got = b.run("return [document.documentElement.scrollWidth, "
-                "document.getElementById('status').textContent]")
+                "document.querySelector('.meshplay .status').textContent]")
     if got[0] > b.wide() or b.wide() > 460 or ": 1 time step, " not in got[1]:
         raise Failure("%d CSS pixels wide: the page takes %d, and says %r" % (b.wide(), *got))
 

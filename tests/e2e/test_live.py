@@ -93,7 +93,7 @@ def run(ctx):
     proxy = Proxy(server.port)
     b = browsers.ENGINES[sys.argv[3] if len(sys.argv) > 3 else "chromium"](ctx.env, served=True)
     state = ("return [meshplay.steps, meshplay.step, meshplay.live, meshplay.connected, "
-             "document.getElementById('status').textContent]")
+             "document.querySelector('.meshplay .status').textContent]")
 
     def write(text):
         result.write(text)

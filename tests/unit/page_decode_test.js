@@ -9,7 +9,9 @@ const assert = require("assert");
 const fs = require("fs");
 const path = require("path");
 const { execFileSync } = require("child_process");
-const { createStore, readChunks, pageBytes } = require("../../tools/html/store.js");
+const { loadPlayer } = require("./player_modules.js");
+const { createStore, readChunks, pageBytes } =
+  loadPlayer(["frames.js", "store.js"], ["createStore", "readChunks", "pageBytes"]);
 
 const program = JSON.parse(fs.readFileSync(process.argv[2], "utf8"));
 const work = process.argv[3];

@@ -8,7 +8,7 @@
 #include "common/program.h"
 #include "common/progress.h"
 #include "html/page.h"
-#include "html/profile_facts.h"
+#include "player/profile_facts.h"
 #include "model/profile.h"
 #include "run/run.h"
 

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "html/encoding.h"
+#include "player/encoding.h"
 
 namespace companion {
 

@@ -6,7 +6,7 @@
 #include <memory>
 #include <vector>
 
-#include "html/encoding.h"
+#include "player/encoding.h"
 #include "serve/frames.h"
 #include "serve/requests.h"
 

@@ -7,7 +7,7 @@
 #include <system_error>
 
 #include "common/program.h"
-#include "html/profile_facts.h"
+#include "player/profile_facts.h"
 #include "model/profile.h"
 #include "run/run.h"
 #include "serve/serve.h"

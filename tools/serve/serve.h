@@ -8,8 +8,8 @@
 
 #include "common/mesh_values.h"
 #include "common/program.h"
-#include "html/encoding.h"
-#include "html/page.h"
+#include "player/encoding.h"
+#include "player/page_parts.h"
 #include "serve/follower.h"
 
 namespace companion {

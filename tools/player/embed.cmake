@@ -1,9 +1,12 @@
 # Writes OUT, a C++ header holding the player's files of DIR as string constants, so that the
-# program carries them: cmake -DDIR=... -DOUT=... -DSCRIPTS=store.js,renderer.js,... -P embed.cmake
+# program carries them, and PLAYER_SCRIPTS, the player's scripts in the order the page runs them:
+# cmake -DDIR=... -DOUT=... -DSCRIPTS=frames.js,store.js,... -DLIVE=live.js -P embed.cmake
 # The page is windows-1252, in which every byte is a character: the files must be ASCII.
-set(text "// Made by tools/html/embed.cmake from the player's files; edit those.\n#pragma once\n")
+cmake_policy(SET CMP0057 NEW)  # if(... IN_LIST ...)
+set(text "// Made by tools/player/embed.cmake from the player's files; edit those.\n#pragma once\n")
 string(REPLACE "," ";" scripts "${SCRIPTS}")
-foreach(name player.html player.css ${scripts})
+set(list "")
+foreach(name player.html player.css ${scripts} ${LIVE})
   file(READ ${DIR}/${name} content)
   string(MAKE_C_IDENTIFIER ${name} id)
   string(TOUPPER ${id} upper)
@@ -14,6 +17,10 @@ foreach(name player.html player.css ${scripts})
     message(FATAL_ERROR "${name} holds a character beyond ASCII; write it as an escape")
   endif()
   string(APPEND text "inline constexpr const char ${upper}[] = R\"player(${content})player\";\n")
+  if(name IN_LIST scripts)
+    string(APPEND list "${upper}, ")
+  endif()
 endforeach()
+string(APPEND text "inline constexpr const char* PLAYER_SCRIPTS[] = {${list}};\n")
 file(WRITE ${OUT}.new "${text}")
 file(COPY_FILE ${OUT}.new ${OUT} ONLY_IF_DIFFERENT)

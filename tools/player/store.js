@@ -1,10 +1,7 @@
 // The run's store: its meshes and steps as they are decoded from the page or arrive from a server,
 // growing step by step. It answers a step's time and displacements, the mesh in force at a step,
-// a node's value at a step, and the range of displacement magnitudes over every step so far.
-
-// A steps chunk ("S") or a mesh chunk ("M"): one kind byte, its payload's size (32 bits,
-// little-endian), and the payload deflated by zlib. A mesh holds from the next step on.
-const MESH_CHUNK = 0x4d, STEPS_CHUNK = 0x53;
+// a node's value at a step, and the range of displacement magnitudes over every step so far; and
+// the reading of the run's chunks into it (their bytes: docs/stream-format.md).
 
 function createStore() {
   let nodes = 0;
@@ -146,21 +143,28 @@ function readSteps(data, store) {
   return store.addSteps(first, times, values);
 }
 
-// Reads the chunks of `bytes` into the store, in order; returns the number of steps added.
-async function readChunks(bytes, store) {
-  const view = new DataView(bytes.buffer, bytes.byteOffset, bytes.byteLength);
-  let added = 0;
-  for (let at = 0; at < bytes.length;) {
-    if (at + 5 > bytes.length) throw new Error("the run's data end inside a chunk");
-    const kind = bytes[at], size = view.getUint32(at + 1, true);
-    at += 5;
-    if (at + size > bytes.length) throw new Error("the run's data end inside a chunk");
-    const payload = await inflate(bytes.subarray(at, at + size));
-    at += size;
-    if (kind === MESH_CHUNK) store.addMesh(readMesh(payload));
-    else if (kind === STEPS_CHUNK) added += readSteps(payload, store);
-    else throw new Error(`a chunk of unknown kind ${kind}`);
+// Reads one chunk, a mesh or steps, into the store; returns the number of steps added.
+async function readChunk(kind, payload, store) {
+  if (kind !== MESH_CHUNK && kind !== STEPS_CHUNK) {
+    throw new Error(`a chunk of unknown kind ${kind}`);
   }
+  const data = await inflate(payload);
+  if (kind === MESH_CHUNK) {
+    store.addMesh(readMesh(data));
+    return 0;
+  }
+  return readSteps(data, store);
+}
+
+// Reads the chunks of `bytes`, a page's data, into the store, in order; returns the number of
+// steps added.
+async function readChunks(bytes, store) {
+  const chunks = [];
+  const reader = createFrameReader();
+  reader.push(bytes, (kind, payload) => chunks.push([kind, payload]));
+  if (!reader.between) throw new Error("the run's data end inside a chunk");
+  let added = 0;
+  for (const [kind, payload] of chunks) added += await readChunk(kind, payload, store);
   return added;
 }
 
@@ -188,5 +192,3 @@ function pageBytes(text) {
   }
   return out.subarray(0, n);
 }
-
-if (typeof module === "object") module.exports = { createStore, readChunks, pageBytes };

@@ -1,7 +1,8 @@
 // Playback in model time: at each animation frame the clock moves on by the time that passed
 // times the speed, and the step shown is the last whose time the clock has reached. At the last
 // step it stops, or starts again from the first with loop on; a live run's newest step is
-// followed instead: playback that reaches it goes on showing each new step as it comes.
+// followed instead: playback that reaches it goes on showing each new step as it comes, until the
+// server says the run has ended.
 
 function createPlayback(state, store, show) {
   let lastFrame = 0;
@@ -26,7 +27,7 @@ function createPlayback(state, store, show) {
     while (k + 1 < store.steps && !(store.time(k + 1) > state.clock)) ++k;
     if (k !== state.step) setStep(k);
     if (k === store.steps - 1) {
-      if (state.live && !state.ended) {
+      if (state.served && !state.ended) {
         follow();
         return;
       }
@@ -43,7 +44,7 @@ function createPlayback(state, store, show) {
     if (state.playing || !state.ready) return;
     state.following = false;
     if (state.step === store.steps - 1) {
-      if (state.live && !state.ended) return follow();
+      if (state.served && !state.ended) return follow();
       if (!state.loop) seek(0);
     }
     state.playing = true;
@@ -59,9 +60,9 @@ function createPlayback(state, store, show) {
     show();
   }
 
-  // A live run: show the newest step, and each new one as it comes.
+  // A served run: show the newest step, and each new one as it comes.
   function follow() {
-    if (!state.live || !state.ready) return;
+    if (!state.served || !state.ready) return;
     state.playing = false;
     state.following = true;
     setStep(store.steps - 1);

@@ -1,52 +1,16 @@
 // The live view: the run as the server reads it from the solver's result.dat, on one streamed
-// response (GET /run): everything so far first, then each step as it comes. The stream is a
-// sequence of frames, one kind byte, the payload's size (32 bits, little-endian), the payload:
-// "R" a run begins (its id), "M" and "S" the page's own chunks, "E" the run has ended, "H" the
+// response (GET /run): everything so far first, then each step as it comes, in frames
+// (frames.js; docs/stream-format.md): a run begins, the page's own chunks, the run has ended, the
 // server is there and the last record is so many seconds old. A lost connection is made again by
 // itself, asking only for the steps the page lacks, so that it holds every step once, in order.
 
-const RUN_FRAME = 0x52, END_FRAME = 0x45, HEARTBEAT_FRAME = 0x48;
 const SILENCE_MS = 6000;  // the server speaks every 2 s at least: beyond this the link is dead
 
-// Cuts a byte stream into frames, however the network splits it.
-function createFrameReader() {
-  const header = new Uint8Array(5);
-  let have = 0, frame = null, filled = 0;
-  return {
-    // Calls onFrame(kind, frame) for each frame `bytes` completes; `frame` holds the header too.
-    push(bytes, onFrame) {
-      for (let at = 0; at < bytes.length;) {
-        if (frame === null) {
-          const n = Math.min(5 - have, bytes.length - at);
-          header.set(bytes.subarray(at, at + n), have);
-          have += n;
-          at += n;
-          if (have < 5) break;
-          const size = new DataView(header.buffer).getUint32(1, true);
-          frame = new Uint8Array(5 + size);
-          frame.set(header);
-          filled = 5;
-        }
-        const n = Math.min(frame.length - filled, bytes.length - at);
-        frame.set(bytes.subarray(at, at + n), filled);
-        filled += n;
-        at += n;
-        if (filled === frame.length) {
-          const done = frame;
-          frame = null;
-          have = 0;
-          onFrame(done[0], done);
-        }
-      }
-    },
-  };
-}
-
 async function startLive(meta) {
-  const player = createPlayer(meta);
+  const player = pagePlayer(meta);
   if (!player.usable) return;
   const { store, state } = player;
-  document.getElementById("follow").hidden = false;
+  document.querySelector(".meshplay .follow").hidden = false;
   const token = new URLSearchParams(location.search).get("token");
   let run = -1;              // the id of the run the store holds
   let recordAt = performance.now();  // when the newest record was read by the server
@@ -73,10 +37,11 @@ async function startLive(meta) {
 
   // Takes one frame; the chunks are read in the order they came.
   let queue = Promise.resolve();
-  function take(kind, frame) {
+  function take(kind, payload) {
     queue = queue.then(async () => {
+      const view = new DataView(payload.buffer, payload.byteOffset, payload.byteLength);
       if (kind === RUN_FRAME) {
-        const id = new DataView(frame.buffer).getUint32(5, true);
+        const id = view.getUint32(0, true);
         if (id !== run) {  // a new run: the solver started again
           run = id;
           player.reset();
@@ -84,12 +49,12 @@ async function startLive(meta) {
       } else if (kind === END_FRAME) {
         state.ended = true;
       } else if (kind === HEARTBEAT_FRAME) {
-        recordAt = performance.now() - 1000 * new DataView(frame.buffer).getFloat64(5, true);
-      } else if (await readChunks(frame, store) > 0) {
+        recordAt = performance.now() - 1000 * view.getFloat64(0, true);
+      } else if (await readChunk(kind, payload, store) > 0) {
         recordAt = performance.now();
         if (!state.ready) {
           player.begin(0);
-          player.playback.follow();
+          player.follow();
         }
         player.grew();
       }

@@ -137,20 +137,28 @@ function createRenderer(canvas, profile, onContext) {
   });
   setUp();
 
+  // Each mesh's rest positions less the grid's centre, in 32-bit floats (precise near the
+  // picture): the renderer's own, kept beside the store's meshes, never in them.
+  const restOf = new WeakMap();
+  function rest(mesh) {
+    let r = restOf.get(mesh);
+    if (!r) {
+      r = new Float32Array(mesh.positions.length);
+      for (let j = 0; j < r.length; ++j) r[j] = mesh.positions[j] - (j % 2 === 0 ? P.HW : P.HH);
+      restOf.set(mesh, r);
+    }
+    return r;
+  }
+
   function upload(store, k) {
     const mesh = store.meshAt(k);
     const { buffers } = gpu;
     if (uploadedMesh !== mesh) {
-      if (!mesh.rest) {  // less the grid's centre, in 32-bit floats: precise near the picture
-        mesh.rest = new Float32Array(mesh.positions.length);
-        for (let j = 0; j < mesh.rest.length; ++j) {
-          mesh.rest[j] = mesh.positions[j] - (j % 2 === 0 ? P.HW : P.HH);
-        }
-      }
+      const positions = rest(mesh);
       gl.bindBuffer(gl.ARRAY_BUFFER, buffers.rest);
-      gl.bufferData(gl.ARRAY_BUFFER, mesh.rest, gl.STATIC_DRAW);
+      gl.bufferData(gl.ARRAY_BUFFER, positions, gl.STATIC_DRAW);
       gl.bindBuffer(gl.ARRAY_BUFFER, buffers.moved);
-      gl.bufferData(gl.ARRAY_BUFFER, mesh.rest.length * 4, gl.DYNAMIC_DRAW);
+      gl.bufferData(gl.ARRAY_BUFFER, positions.length * 4, gl.DYNAMIC_DRAW);
       gl.bindBuffer(gl.ELEMENT_ARRAY_BUFFER, buffers.triangles);
       gl.bufferData(gl.ELEMENT_ARRAY_BUFFER, mesh.triangles, gl.STATIC_DRAW);
       gl.bindBuffer(gl.ELEMENT_ARRAY_BUFFER, buffers.edges);
@@ -167,56 +175,75 @@ function createRenderer(canvas, profile, onContext) {
     return mesh;
   }
 
-  // Draws step k of the store as `display` says ({nodes, outlines, colour, scale}), the colours
-  // spread over `range`. Does nothing while the context is lost.
-  function draw(store, k, display, range) {
-    if (!gpu) return;
-    const { mesh: m, frame: f, meshVao, frameVao, buffers } = gpu;
-    const mesh = upload(store, k);
-    const s = display.scale;
-    gl.viewport(0, 0, canvas.width, canvas.height);
-    gl.clearColor(1, 1, 1, 1);
-    gl.clear(gl.COLOR_BUFFER_BIT);
-
+  // What one frame draws, in the viewer's order, each with the program it needs.
+  function useMesh(s, range) {
+    const { mesh: m, meshVao } = gpu;
     gl.useProgram(m.p);
     gl.bindVertexArray(meshVao);
     gl.uniform1f(m.at.scale, s);
     gl.uniform2f(m.at.range, range[0], range[1]);
     gl.uniform4fv(m.at.colour, BLACK);
-    if (display.colour) {  // beneath everything the viewer draws
-      gl.uniform1i(m.at.byMagnitude, 1);
-      gl.bindBuffer(gl.ELEMENT_ARRAY_BUFFER, buffers.triangles);
-      gl.drawElements(gl.TRIANGLES, mesh.triangles.length, gl.UNSIGNED_INT, 0);
-    }
-    gl.uniform1i(m.at.byMagnitude, 0);
-
+    return m;
+  }
+  function useFrame(s, colour) {
+    const { frame: f, frameVao } = gpu;
     gl.useProgram(f.p);
     gl.bindVertexArray(frameVao);
     gl.uniform1f(f.at.scale, s);
-    gl.uniform4fv(f.at.colour, BLACK);
-    gl.drawArrays(gl.LINES, 0, 2);  // the base line
-
-    gl.useProgram(m.p);
-    gl.bindVertexArray(meshVao);
-    if (display.nodes) {
-      gl.uniform1f(m.at.pointSize, 4);
-      gl.drawArrays(gl.POINTS, 0, store.nodes);
-    }
-    if (display.outlines) {
-      gl.bindBuffer(gl.ELEMENT_ARRAY_BUFFER, buffers.edges);
-      gl.drawElements(gl.LINES, mesh.edges.length, gl.UNSIGNED_INT, 0);
-    }
-
-    // The fill's right end, as the viewer's: -FW at t = 0, +FW at the end time; far outside the
-    // picture for a time far beyond it, and no fill for a time that is not a number.
-    const t = store.time(k);
+    gl.uniform4fv(f.at.colour, colour);
+    return f;
+  }
+  function drawGround() {
+    gl.viewport(0, 0, canvas.width, canvas.height);
+    gl.clearColor(1, 1, 1, 1);
+    gl.clear(gl.COLOR_BUFFER_BIT);
+  }
+  // Beneath everything the viewer draws.
+  function drawColours(mesh, s, range) {
+    const m = useMesh(s, range);
+    gl.uniform1i(m.at.byMagnitude, 1);
+    gl.bindBuffer(gl.ELEMENT_ARRAY_BUFFER, gpu.buffers.triangles);
+    gl.drawElements(gl.TRIANGLES, mesh.triangles.length, gl.UNSIGNED_INT, 0);
+    gl.uniform1i(m.at.byMagnitude, 0);
+  }
+  function drawBaseLine(s) {
+    useFrame(s, BLACK);
+    gl.drawArrays(gl.LINES, 0, 2);
+  }
+  function drawNodes(nodes, s, range) {
+    const m = useMesh(s, range);
+    gl.uniform1i(m.at.byMagnitude, 0);
+    gl.uniform1f(m.at.pointSize, 4);
+    gl.drawArrays(gl.POINTS, 0, nodes);
+  }
+  function drawOutlines(mesh, s, range) {
+    const m = useMesh(s, range);
+    gl.uniform1i(m.at.byMagnitude, 0);
+    gl.bindBuffer(gl.ELEMENT_ARRAY_BUFFER, gpu.buffers.edges);
+    gl.drawElements(gl.LINES, mesh.edges.length, gl.UNSIGNED_INT, 0);
+  }
+  // The fill's right end, as the viewer's: -FW at t = 0, +FW at the end time; far outside the
+  // picture for a time far beyond it, and no fill for a time that is not a number.
+  function drawProgress(t, s) {
+    const f = useFrame(s, BAR);
     const edge = -(1 - t / (P.T_END / 2)) * P.FW / s;
-    gl.useProgram(f.p);
-    gl.bindVertexArray(frameVao);
-    gl.uniform1f(f.at.fillEdge, Number.isNaN(edge) ? -P.FW / s : Math.max(-1e4, Math.min(1e4, edge)));
-    gl.uniform4fv(f.at.colour, BAR);
+    gl.uniform1f(f.at.fillEdge,
+                 Number.isNaN(edge) ? -P.FW / s : Math.max(-1e4, Math.min(1e4, edge)));
     gl.drawArrays(gl.LINE_LOOP, 2, 4);
     gl.drawArrays(gl.TRIANGLE_FAN, 6, 4);
+  }
+
+  // Draws step k of the store as `display` says ({nodes, outlines, colour, scale}), the colours
+  // spread over `range`. Does nothing while the context is lost.
+  function draw(store, k, display, range) {
+    if (!gpu) return;
+    const mesh = upload(store, k), s = display.scale;
+    drawGround();
+    if (display.colour) drawColours(mesh, s, range);
+    drawBaseLine(s);
+    if (display.nodes) drawNodes(store.nodes, s, range);
+    if (display.outlines) drawOutlines(mesh, s, range);
+    drawProgress(store.time(k), s);
     gl.bindVertexArray(null);
   }
 

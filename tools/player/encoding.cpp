@@ -1,6 +1,6 @@
 // The chunks of a run's data: meshes and blocks of steps, predicted, split into byte planes and
 // deflated.
-#include "html/encoding.h"
+#include "player/encoding.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,9 +1,9 @@
 // A node's history: its dx and dy against time over every step of the run so far, with named
-// axes, and a marker at the step shown; a click on the plot goes to the step drawn there. The
-// curves are drawn once for a node (and again as the run grows) into a picture of their own; a
-// frame copies it and draws the marker.
+// axes, and a marker at the step shown; it tells which step is drawn at a point of it, for a
+// click to go there. The curves are drawn once for a node (and again as the run grows) into a
+// picture of their own; a frame copies it and draws the marker.
 
-function createPlot(canvas, store, onSeek) {
+function createPlot(canvas, store) {
   const area = { left: 60, right: 12, top: 20, bottom: 34 };  // the plotting area's margins
   const curves = document.createElement("canvas");
   curves.width = canvas.width;
@@ -92,8 +92,8 @@ function createPlot(canvas, store, onSeek) {
     g.fillRect(column(k), area.top, 1, height);
   }
 
-  // The step drawn at pixel column `cx` of the picture: the one shown if its marker is there,
-  // else the one whose time is nearest.
+  // The step drawn at pixel column `cx` of the plot: the one shown if its marker is there, else
+  // the one whose time is nearest.
   function stepAt(cx, shown) {
     if (column(shown) === cx) return shown;
     const t = t0 + (cx + 0.5 - area.left) / width * (t1 - t0);
@@ -104,25 +104,24 @@ function createPlot(canvas, store, onSeek) {
     return best;
   }
 
-  let shownStep = () => 0;
-  canvas.addEventListener("click", (event) => {
-    if (node < 0 || store.steps === 0) return;
-    // From the page's pixels to the plot's: less the border, times the plot's own scale.
-    const rect = canvas.getBoundingClientRect();
-    const cx = (event.clientX - rect.left - canvas.clientLeft) * w / canvas.clientWidth;
-    onSeek(stepAt(Math.floor(cx), shownStep()));
-  });
-
   return {
     get node() { return node; },
-    // Plots `chosen`'s history (-1: none), the step shown being given by `shown()`.
-    choose(chosen, shown) {
+    // Plots `chosen`'s history (-1: none).
+    choose(chosen) {
       node = chosen;
-      shownStep = shown;
       drawnSteps = -1;
       canvas.hidden = node < 0;
     },
     draw,
+    // The step drawn where a click at `clientX` (the page's pixels) lands, step `shown` being
+    // marked; -1 while nothing is plotted.
+    stepAtClick(clientX, shown) {
+      if (node < 0 || store.steps === 0) return -1;
+      // From the page's pixels to the plot's: less the border, times the plot's own scale.
+      const rect = canvas.getBoundingClientRect();
+      const cx = (clientX - rect.left - canvas.clientLeft) * w / canvas.clientWidth;
+      return stepAt(Math.floor(cx), shown);
+    },
     // The run grew or began again: the curves are drawn anew at the next frame.
     invalidate() { drawnSteps = -1; },
   };

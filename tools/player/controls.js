@@ -1,7 +1,8 @@
-// The controls and the keys. Keys never move the replay on by themselves: toggles and zoom redraw
-// the step shown. A key acts on the page unless the control that has the focus needs it (space
-// ticks a checkbox, the arrows move the slider); a control used with the pointer gives the focus
-// back at once, so that it never keeps the keys from the page.
+// The controls and the keys, and clicks on the picture and on the plot. Keys never move the replay
+// on by themselves: toggles and zoom redraw the step shown. A key acts on the page unless the
+// control that has the focus needs it (space ticks a checkbox, the arrows move the slider); a
+// control used with the pointer gives the focus back at once, so that it never keeps the keys from
+// the page. Where a page holds several players, the keys go to the one last used.
 
 // The keys each kind of control needs while it has the focus.
 const CONTROL_KEYS = {
@@ -11,11 +12,19 @@ const CONTROL_KEYS = {
   "select-one": ["ArrowUp", "ArrowDown", "Enter"],
 };
 
-function createControls(state, player) {
-  const $ = (id) => document.getElementById(id);
-  const { playback } = player;
+let keyedControls = null;  // the controls the keys go to: the first made, then the last used
+
+// `parts`: the player's elements; `player`: what the controls drive (playback, plot, nodeAt,
+// choose, redraw, steps).
+function createControls(root, parts, state, player) {
+  const { playback, plot } = player;
   const elements = ["first", "back", "play", "forward", "last", "follow", "slider", "speed",
-                    "loop", "colour"].map($);
+                    "loop", "colour"].map((name) => parts[name]);
+  const me = {};
+  keyedControls = keyedControls || me;
+  for (const kind of ["pointerdown", "focusin"]) {
+    root.addEventListener(kind, () => { keyedControls = me; });
+  }
 
   // A control used with the pointer lets the focus go once it has done its work: a button or a
   // checkbox when clicked, the speed list when an entry is chosen, the slider when let go.
@@ -31,23 +40,23 @@ function createControls(state, player) {
 
   const first = () => { playback.pause(); playback.seek(0); };
   const last = () => {
-    if (state.live) return playback.follow();
+    if (state.served) return playback.follow();
     playback.pause();
-    playback.seek(player.store.steps - 1);
+    playback.seek(player.steps() - 1);
   };
-  $("first").addEventListener("click", first);
-  $("back").addEventListener("click", () => playback.stepBy(-1));
-  $("play").addEventListener("click", () => playback.toggle());
-  $("forward").addEventListener("click", () => playback.stepBy(1));
-  $("last").addEventListener("click", last);
-  $("follow").addEventListener("click", () => playback.follow());
-  $("slider").addEventListener("input", (event) => {
+  parts.first.addEventListener("click", first);
+  parts.back.addEventListener("click", () => playback.stepBy(-1));
+  parts.play.addEventListener("click", () => playback.toggle());
+  parts.forward.addEventListener("click", () => playback.stepBy(1));
+  parts.last.addEventListener("click", last);
+  parts.follow.addEventListener("click", () => playback.follow());
+  parts.slider.addEventListener("input", (event) => {
     playback.pause();
     playback.seek(event.target.value);
   });
-  $("speed").addEventListener("change", (event) => { state.speed = Number(event.target.value); });
-  $("loop").addEventListener("change", (event) => { state.loop = event.target.checked; });
-  $("colour").addEventListener("change", (event) => {
+  parts.speed.addEventListener("change", (event) => { state.speed = Number(event.target.value); });
+  parts.loop.addEventListener("change", (event) => { state.loop = event.target.checked; });
+  parts.colour.addEventListener("change", (event) => {
     state.display.colour = event.target.checked;
     player.redraw();
   });
@@ -75,7 +84,9 @@ function createControls(state, player) {
     End: last,
   };
   document.addEventListener("keydown", (event) => {
-    if (!state.ready || event.ctrlKey || event.metaKey || event.altKey) return;
+    if (keyedControls !== me || !state.ready || event.ctrlKey || event.metaKey || event.altKey) {
+      return;
+    }
     const focused = event.target;
     const kind = focused.tagName === "BUTTON" ? "button" : focused.type;
     if ((CONTROL_KEYS[kind] || []).includes(event.key)) return;
@@ -86,7 +97,7 @@ function createControls(state, player) {
   });
 
   // A click near a node (within 8 pixels) plots its history.
-  $("picture").addEventListener("click", (event) => {
+  parts.picture.addEventListener("click", (event) => {
     if (!state.ready) return;
     const picture = event.currentTarget;
     const rect = picture.getBoundingClientRect();
@@ -96,11 +107,17 @@ function createControls(state, player) {
     const node = player.nodeAt(px, py, 8);
     if (node >= 0) player.choose(node);
   });
+  // A click on the plot goes to the step drawn there.
+  parts.history.addEventListener("click", (event) => {
+    const k = plot.stepAtClick(event.clientX, state.step);
+    if (k < 0) return;
+    playback.pause();
+    playback.seek(k);
+  });
 
-  return {
-    // Every control on or off: off while the run cannot be shown.
-    enable(on) {
-      for (const element of elements) element.disabled = !on;
-    },
+  // Every control on or off: off while the run cannot be shown.
+  me.enable = (on) => {
+    for (const element of elements) element.disabled = !on;
   };
+  return me;
 }

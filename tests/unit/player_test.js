@@ -1,0 +1,132 @@
+// The player's parts that need no browser, under Node: the frame reader however the bytes are
+// split, the store as steps arrive again or with a gap, playback at the end of a run as each kind
+// of run ends it, and the colour map against the colours it stands for.
+//
+//   node player_test.js
+"use strict";
+const assert = require("assert");
+const { loadPlayer } = require("./player_modules.js");
+
+const player = loadPlayer(["frames.js", "store.js", "renderer.js", "playback.js"],
+                          ["createFrameReader", "createStore", "createPlayback", "viridis"]);
+const cases = [];
+const test = (name, fn) => cases.push([name, fn]);
+
+// Frames as the C++ writes them: kind, size little-endian, payload.
+function frame(kind, payload) {
+  const out = new Uint8Array(5 + payload.length);
+  out[0] = kind;
+  new DataView(out.buffer).setUint32(1, payload.length, true);
+  out.set(payload, 5);
+  return out;
+}
+
+test("frames come whole and in order however the bytes are split", () => {
+  const big = Uint8Array.from({ length: 300 }, (_, i) => i * 7);  // its size needs two bytes
+  const frames = [frame(0x52, [1, 2, 3, 4]), frame(0x45, []), frame(0x53, big), frame(0x45, [])];
+  const bytes = Uint8Array.from(frames.flatMap((f) => Array.from(f)));
+  for (let cut = 0; cut <= bytes.length; ++cut) {
+    for (const step of [1, 3, bytes.length]) {  // one split at `cut`, the rest `step` at a time
+      const reader = player.createFrameReader(), got = [];
+      const take = (kind, payload) => got.push([kind, Array.from(payload)]);
+      reader.push(bytes.subarray(0, cut), take);
+      for (let at = cut; at < bytes.length; at += step) {
+        reader.push(bytes.subarray(at, Math.min(bytes.length, at + step)), take);
+      }
+      assert.deepStrictEqual(got, frames.map((f) => [f[0], Array.from(f.subarray(5))]),
+                             `cut at ${cut}, then ${step} at a time`);
+      assert.ok(reader.between);
+    }
+  }
+  const reader = player.createFrameReader();
+  reader.push(bytes.subarray(0, 7), () => {});
+  assert.ok(!reader.between, "a frame cut short is not between frames");
+});
+
+test("the store keeps each step once, takes a repeat, refuses a gap", () => {
+  const store = player.createStore();
+  const mesh = { nodes: 2, positions: new Float64Array(4), triangles: new Uint32Array(0),
+                 edges: new Uint32Array(0) };
+  const steps = (first, count) => [first, Float64Array.from({ length: count }, (_, k) => first + k),
+                                   Float32Array.from({ length: 4 * count }, (_, j) =>
+                                     (first + Math.floor(j / 4)) * (j % 2 ? -1 : 1))];
+  assert.throws(() => store.addSteps(...steps(0, 1)), /before any mesh/);
+  store.addMesh(mesh);
+  const rows = [  // first, count: steps added, steps held
+    [0, 3, 3, 3],
+    [1, 2, 0, 3],     // all held already: a reconnection sends them again
+    [2, 4, 3, 6],     // one held, three new
+    [6, 1, 1, 7],
+    [9, 1, "gap", 7],  // steps 7 and 8 never came
+  ];
+  for (const [first, count, added, held] of rows) {
+    if (added === "gap") {
+      assert.throws(() => store.addSteps(...steps(first, count)), /steps 7 to 8 are missing/);
+    } else {
+      assert.strictEqual(store.addSteps(...steps(first, count)), added, `from ${first}`);
+    }
+    assert.strictEqual(store.steps, held, `from ${first}`);
+  }
+  for (let k = 0; k < store.steps; ++k) {
+    assert.strictEqual(store.time(k), k);
+    assert.strictEqual(store.value(k, 1, 0), k);
+    assert.strictEqual(store.value(k, 1, 1), -k);
+  }
+  assert.strictEqual(store.range[0], 0);
+  assert.ok(Math.abs(store.range[1] - 6 * Math.SQRT2) < 1e-6, `range ${store.range}`);
+  store.clear();
+  assert.strictEqual(store.steps, 0);
+});
+
+test("playback at the last step: stops, loops, or follows a served run until it ends", () => {
+  const rows = [  // what the run is, and what playing it to its end leaves
+    { name: "a page's run", served: false, ended: false, loop: false,
+      want: { playing: false, following: false, step: 4 } },
+    { name: "a page's run with loop on", served: false, ended: false, loop: true,
+      want: { playing: true, following: false, step: 0 } },
+    { name: "a served run the solver is writing", served: true, ended: false, loop: false,
+      want: { playing: false, following: true, step: 4 } },
+    { name: "a served run that has ended", served: true, ended: true, loop: false,
+      want: { playing: false, following: false, step: 4 } },
+  ];
+  for (const row of rows) {
+    const frames = [];
+    global.requestAnimationFrame = (fn) => frames.push(fn);
+    global.performance = { now: () => 0 };
+    const store = { steps: 5, time: (k) => k };
+    const state = { served: row.served, ended: row.ended, loop: row.loop, ready: true, step: 0,
+                    playing: false, following: false, clock: 0, speed: 1 };
+    const playback = player.createPlayback(state, store, () => {});
+    playback.play();
+    // Frames 1.5 s apart: the clock passes the last step's time on the third.
+    for (let now = 1500; frames.length > 0 && now <= 4500; now += 1500) frames.shift()(now);
+    for (const key of Object.keys(row.want)) {
+      assert.strictEqual(state[key], row.want[key], `${row.name}: ${key}`);
+    }
+  }
+});
+
+test("the colour map gives viridis's colours at its ends and between", () => {
+  const rows = [  // t, viridis's colour there (as published with the map), in 0 ... 255
+    [0, [68, 1, 84]], [0.25, [59, 82, 139]], [0.5, [33, 145, 140]], [0.75, [94, 201, 98]],
+    [1, [253, 231, 37]],
+  ];
+  for (const [t, want] of rows) {
+    const got = player.viridis(t);
+    for (let c = 0; c < 3; ++c) {
+      assert.ok(Math.abs(got[c] - want[c]) <= 4, `at ${t}: ${got} against ${want}`);
+    }
+  }
+});
+
+(async () => {
+  for (const [name, fn] of cases) {
+    try {
+      await fn();
+      console.log(`ok: ${name}`);
+    } catch (error) {
+      console.log(`FAIL: ${name}\n${error.stack}`);
+      process.exitCode = 1;
+    }
+  }
+})();
