@@ -76,7 +76,9 @@ class Browser:
         selector names (the first), by default its centre; a bare word names a part of the page's
         player (".meshplay .picture")."""
         left, top, width, height = self.run(
-            "const r = document.querySelector(arguments[0]).getBoundingClientRect();"
+            "const e = document.querySelector(arguments[0]);"
+            "e.scrollIntoView({block: 'nearest', inline: 'nearest'});"
+            "const r = e.getBoundingClientRect();"
             "return [r.left, r.top, r.width, r.height];", selector(element))
         self._click(left + (width / 2 if x is None else x), top + (height / 2 if y is None else y))
 

@@ -16,6 +16,7 @@ import socket
 import struct
 import subprocess
 import sys
+import traceback
 
 import harness
 from harness import BLACK, RES, Failure, View, mask, picture_as_recorded, poll, results
@@ -31,6 +32,14 @@ LACKING = (b"delete window.DecompressionStream; const getContext = "
            b"function (kind, ...rest) { return kind === 'webgl2' ? null : "
            b"getContext.call(this, kind, ...rest); };")
 LOCAL = ("file:", "data:", "blob:")  # what a page may load without the network
+# The page's start, with a second player beside its own, fed the same data: window.second.
+SECOND_PLAYER = b"""const meta = JSON.parse(document.getElementById("meshplay-meta").textContent);
+startPage(meta);
+const root = document.body.appendChild(document.querySelector(".meshplay").cloneNode(true));
+const second = createPlayer(root, meta);
+window.second = second.api;
+readChunks(pageBytes(document.getElementById("meshplay-data").textContent), second.store)
+  .then(() => second.begin(0));"""
 
 
 def open_page(b, path, anchor=""):
@@ -38,25 +47,56 @@ def open_page(b, path, anchor=""):
     poll(lambda: b.run("return !!(window.meshplay && meshplay.ready)"), 60, "the page to be ready")
 
 
-def check(ctx, engine, b, work, fine_page, times, fine_times, colour_range, middle, lacking):
-    p, view = ctx.profile, View(ctx.profile)
-    open_page(b, os.path.join(work, "run.html"), "#step=2")
+class Pages:
+    """The pages the cases open, written once, and what the cases know of them."""
+
+    def __init__(self, work, fine_page, times, fine_times, colour_range, middle, lacking):
+        self.work, self.fine_page, self.lacking = work, fine_page, lacking
+        self.times, self.fine_times = times, fine_times
+        self.colour_range, self.middle = colour_range, middle
+
+    def path(self, name):
+        return os.path.join(self.work, name)
+
+
+CASES = []  # each run in every engine, one after another, a failure not hiding the rest
+
+
+def case(fn):
+    CASES.append(fn)
+    return fn
+
+
+@case
+def opens_at_a_step_with_its_title(ctx, engine, b, pages):
+    open_page(b, pages.path("run.html"), "#step=2")
     got = b.run("return [meshplay.steps, meshplay.step, meshplay.time, meshplay.colourRange, "
                 "document.title, document.querySelector('.meshplay .title').textContent]")
+    times = pages.times
     if got[:3] != [len(times), 2, times[2]] or got[4:] != [TITLE, TITLE] \
-            or any(abs(a - b) > 1e-9 * b for a, b in zip(got[3], colour_range)):
+            or any(abs(a - b) > 1e-9 * b for a, b in zip(got[3], pages.colour_range)):
         raise Failure("#step=2: steps, step, time, colour range, title and heading are %r "
-                      "(range expected %r)" % (got, colour_range))
+                      "(range expected %r)" % (got, pages.colour_range))
 
-    # The page and the viewer's drawing, pixel for pixel within one, outside the label: the step
-    # the address opened, then one a seek draws.
+
+@case
+def drawn_as_the_recorder_draws(ctx, engine, b, pages):
+    """The page and the viewer's drawing, pixel for pixel within one, outside the label: the step
+    the address opened, then one a seek draws."""
+    open_page(b, pages.path("run.html"), "#step=2")
     for k in (2, 5):
         b.run("meshplay.seek(arguments[0])", k)
         page = b.pixels("picture")[2]
-        picture_as_recorded(page, os.path.join(work, "frames/frame-%06d.png" % k), p)
+        picture_as_recorded(page, pages.path("frames/frame-%06d.png" % k), ctx.profile)
 
-    # n, e, then the colour box: fewer black pixels in the grid's box, then none, then colour;
-    # the step stays, until r goes to the first.
+
+@case
+def keys_and_colour_redraw_the_step_shown(ctx, engine, b, pages):
+    """n, e, then the colour box: fewer black pixels in the grid's box, then none, then colour,
+    one range for the whole run; the step stays, until r goes to the first."""
+    p, view = ctx.profile, View(ctx.profile)
+    open_page(b, pages.path("run.html"), "#step=5")
+    page = b.pixels("picture")[2]
     top, bottom = view.px(0, p.hh + 3 * p.dy)[1], view.px(0, -p.hh)[1] - 3
     in_grid = lambda x, y: top <= y <= bottom
     counts = [(len(mask(page, BLACK, in_grid)), len(mask(page, None, in_grid)))]
@@ -66,7 +106,7 @@ def check(ctx, engine, b, work, fine_page, times, fine_times, colour_range, midd
         counts.append((len(mask(data, BLACK, in_grid)), len(mask(data, None, in_grid))))
     # One range for the whole run: the moved cell's triangles, half as far as the run's farthest
     # node (another step's), are the middle of the colour map, not its top.
-    centre = [round(v) for v in middle]
+    centre = [round(v) for v in pages.middle]
     colour = data[3 * (centre[1] * 300 + centre[0]):3 * (centre[1] * 300 + centre[0]) + 3]
     if any(abs(a - b) > 30 for a, b in zip(colour, VIRIDIS_MIDDLE)):
         raise Failure("a triangle half as far as the farthest is coloured %r, not %r"
@@ -81,23 +121,31 @@ def check(ctx, engine, b, work, fine_page, times, fine_times, colour_range, midd
                       "without outlines, coloured: %r; the step shown, then after r: %r"
                       % (counts, shown))
 
-    # A cut of the run and every second step of it, the last included.
-    open_page(b, os.path.join(work, "cut.html"))
+
+@case
+def a_cut_run_and_every_second_step(ctx, engine, b, pages):
+    """A cut of the run and every second step of it, the last included."""
+    times = pages.times
+    open_page(b, pages.path("cut.html"))
     want = times[1:7:2] + ([times[6]] if (6 - 1) % 2 else [])
     got = b.run("return Array.from({length: meshplay.steps}, (_, k) => (meshplay.seek(k), "
                 "meshplay.time))")
     if got != want:
         raise Failure("cut.html's times %r, expected %r" % (got, want))
 
+
+@case
+def a_nodes_history_and_clicks_on_it(ctx, engine, b, pages):
+    p, view = ctx.profile, View(ctx.profile)
     # A click on the one node that moves in the fine run plots its history. Its dx is -A at the
     # first step, +A at the last and 0 between, its dy 0: the plot's range, the node's over every
     # step, puts dy (blue) half-way down the plotting area (its grey frame), and dx (red) at the
     # frame's bottom at the left end and at its top at the right.
-    open_page(b, fine_page)
+    open_page(b, pages.fine_page)
     history = "return document.querySelector('.meshplay .history').offsetHeight > 0"
     before = b.run(history)
     b.click("picture", *view.node(p.corner(p.nx, p.ny), -p.dx / 4, 0))
-    b.run("meshplay.seek(arguments[0])", len(fine_times) // 2)  # the marker out of the way
+    b.run("meshplay.seek(arguments[0])", len(pages.fine_times) // 2)  # the marker out of the way
     width, height, plot = b.pixels("history")
     frame = mask(plot, (153, 153, 153), width=width)
     rows = [y for y in range(height) if sum(1 for x in range(width) if (x, y) in frame) > width / 2]
@@ -122,9 +170,9 @@ def check(ctx, engine, b, work, fine_page, times, fine_times, colour_range, midd
         column = collections.Counter(x for x, y in mask(data, BLACK, width=width)
                                      if top < y < bottom).most_common(1)
         return column[0][0] if column and column[0][1] > (bottom - top) / 2 else None
-    last, k = len(fine_times) - 1, len(fine_times) // 3
+    last, k = len(pages.fine_times) - 1, len(pages.fine_times) // 3
     ends, at = (marker(0), marker(last)), marker(k)
-    want = ends[0] + (fine_times[k] - fine_times[0]) / (fine_times[-1] - fine_times[0]) * (
+    want = ends[0] + (pages.fine_times[k] - pages.fine_times[0]) / (pages.fine_times[-1] - pages.fine_times[0]) * (
         ends[1] - ends[0]) if None not in ends else None
     if at is None or want is None or abs(at - want) > 1:
         raise Failure("the marker at steps 0 and %d in columns %r, at step %d in %r, not %r"
@@ -133,7 +181,21 @@ def check(ctx, engine, b, work, fine_page, times, fine_times, colour_range, midd
     if b.run("return meshplay.step") != k:
         raise Failure("a click on the marker of step %d went to step %d"
                       % (k, b.run("return meshplay.step")))
+    # A click away from the marker goes to the step drawn in that column: its own marker then
+    # stands there.
+    j = 2 * len(pages.fine_times) // 3
+    far = round(ends[0] + (pages.fine_times[j] - pages.fine_times[0]) /
+                (pages.fine_times[-1] - pages.fine_times[0]) * (ends[1] - ends[0]))
+    b.click("history", 1 + far, (top + bottom) / 2)
+    landed = b.run("return meshplay.step")
+    if landed == k or marker(landed) is None or abs(marker(landed) - far) > 1:
+        raise Failure("a click on column %d of the plot went to step %d, whose marker is in %r"
+                      % (far, landed, marker(landed)))
 
+
+@case
+def a_key_acts_unless_the_focused_control_needs_it(ctx, engine, b, pages):
+    open_page(b, pages.fine_page)
     # A key acts on the page unless the control with the focus needs it: space is a focused box's
     # (the page leaves it to the browser, which ticks the box: Firefox does not for keys a driver
     # sends to a window without the focus, which a window under Xvfb never has), s is the page's
@@ -156,6 +218,11 @@ def check(ctx, engine, b, work, fine_page, times, fine_times, colour_range, midd
         raise Failure("space on a focused box (ticked, playing, its default prevented), s in the "
                       "speed list, space after a click on a box: %r" % got)
 
+
+@case
+def plays_in_model_time_to_the_end(ctx, engine, b, pages):
+    fine_times = pages.fine_times
+    open_page(b, pages.fine_page)
     # Played in model time, records every 10 ms: over a second of frames, the model time shown
     # at each frame against the frame's own time stamp, so that however slowly a busy machine
     # draws, a player that ran by frames, not by time, would show. Then from near the end, to the
@@ -185,6 +252,10 @@ def check(ctx, engine, b, work, fine_page, times, fine_times, colour_range, midd
                       "seconds a second %.2f; played from near the end: playing, step and time "
                       "%r" % (*got, ended))
 
+
+@case
+def a_lost_context_is_said_and_drawn_again(ctx, engine, b, pages):
+    open_page(b, pages.path("run.html"))
     # The WebGL context taken away and given back: said, then drawn again.
     said = b.run_async("""
         const done = arguments[0], canvas = meshplay.canvas;
@@ -201,8 +272,11 @@ def check(ctx, engine, b, work, fine_page, times, fine_times, colour_range, midd
             or not mask(b.pixels("picture")[2], BLACK):
         raise Failure("the WebGL context lost, then restored: the page said %r, then %r" % said)
 
+
+@case
+def a_browser_that_lacks_what_it_needs_is_told(ctx, engine, b, pages):
     # A browser without DecompressionStream and WebGL 2 is told so, and the controls stay off.
-    b.open("file://" + lacking)
+    b.open("file://" + pages.lacking)
     poll(lambda: "lacks" in b.run("return document.querySelector('.meshplay .status').textContent"),
          what="the page to say what the browser lacks")
     b.key("s")
@@ -213,15 +287,41 @@ def check(ctx, engine, b, work, fine_page, times, fine_times, colour_range, midd
         raise Failure("without DecompressionStream and WebGL 2: status, playing, ready and the "
                       "play button disabled: %r" % got)
 
+
+@case
+def two_players_on_one_page_go_their_own_ways(ctx, engine, b, pages):
+    """two.html holds a second player made from the same data, as a page of several would: each
+    keeps its own step and colour, draws its own picture, and the keys go to the one last used."""
+    open_page(b, pages.path("two.html"))
+    poll(lambda: b.run("return second.ready"), what="the second player to be ready")
+    b.run("meshplay.seek(5); second.seek(1)")
+    b.click("div.meshplay:last-of-type .colour")
+    b.key("r")  # the first step, in the second player alone
+    got = b.run_async("""
+        const done = arguments[0], picture = (p) => p.canvas.toDataURL();
+        requestAnimationFrame(() => requestAnimationFrame(() => done([
+          meshplay.step, second.step, second.steps, meshplay.canvas !== second.canvas,
+          document.querySelectorAll(".meshplay .colourbar:not([hidden])").length,
+          picture(meshplay) !== picture(second)])));""")
+    if got != [5, 0, len(pages.times), True, 1, True]:
+        raise Failure("two players: steps %r and %r of %r, canvases apart %r, colour bars shown "
+                      "%r, pictures differ %r" % tuple(got))
+
+
+@case
+def fits_a_phones_width(ctx, engine, b, pages):
     # A phone's width (or as near as the engine's window goes: WebKitGTK's, 447): a page of one
     # step and a title of 10000 characters fits it.
     b.viewport(360, 740)
-    open_page(b, os.path.join(work, "one.html"))
+    open_page(b, pages.path("one.html"))
     got = b.run("return [document.documentElement.scrollWidth, "
                 "document.querySelector('.meshplay .status').textContent]")
     if got[0] > b.wide() or b.wide() > 460 or ": 1 time step, " not in got[1]:
         raise Failure("%d CSS pixels wide: the page takes %d, and says %r" % (b.wide(), *got))
 
+
+@case
+def nothing_beyond_the_pages_is_asked_for(ctx, engine, b, pages):
     # Nothing but the pages themselves asked for; and a request does show, one made here.
     outside = [url for url in b.requests() if not url.startswith(LOCAL)]
     if outside:
@@ -300,22 +400,37 @@ def run(ctx):
         status, _, err = ctx.companion(tool, cwd, *args).finish(timeout=120)
         if status != 0 or err:
             raise Failure("%s %s: status %d, %r" % (tool, args, status, err))
-    # The page in a browser that lacks what it needs.
+    # The page in a browser that lacks what it needs; and with a second player made beside its
+    # own, in its own scope, as a page of several players makes them.
     lacking = os.path.join(work, "lacking.html")
-    with open(os.path.join(work, "run.html"), "rb") as f, open(lacking, "wb") as out:
-        out.write(f.read().replace(b"<head>", b"<head><script>" + LACKING + b"</script>", 1))
+    with open(os.path.join(work, "run.html"), "rb") as f:
+        page = f.read()
+    with open(lacking, "wb") as out:
+        out.write(page.replace(b"<head>", b"<head><script>" + LACKING + b"</script>", 1))
+    start = b'startPage(JSON.parse(document.getElementById("meshplay-meta").textContent));'
+    if start not in page:
+        raise Failure("run.html does not start its player as this test knows")
+    with open(os.path.join(work, "two.html"), "wb") as out:
+        out.write(page.replace(start, SECOND_PLAYER, 1))
+    failures = []
     for engine in sys.argv[3:] or browsers.ENGINES:
         b = browsers.ENGINES[engine](ctx.env)
         try:
-            check(ctx, engine, b, work, os.path.join(fine_work, "fine.html"), times, fine,
-                  [min(sizes), max(sizes)], middle, lacking)
-        except Failure as e:
-            raise Failure("%s: %s" % (engine, e))
+            pages = Pages(work, os.path.join(fine_work, "fine.html"), times, fine,
+                          [min(sizes), max(sizes)], middle, lacking)
+            for fn in CASES:
+                try:
+                    fn(ctx, engine, b, pages)
+                except Exception as e:  # a driver's error too: the other cases still run
+                    failures.append("%s: %s: %s" % (engine, fn.__name__, e if isinstance(
+                        e, Failure) else traceback.format_exc(limit=-2)))
         finally:
             b.quit()
         if engine == "chromium":
             corner = p.corner(p.nx, p.ny)
             crisp(ctx, work, corner, View(p).node(corner, far / 2, 0))
+    if failures:
+        raise Failure("\n".join(failures))
 
 
 harness.main(run)

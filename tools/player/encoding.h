@@ -1,8 +1,6 @@
-// The run's data as the player reads it, in the page and from the server alike: a sequence of
-// chunks, each one kind byte, its payload's size (32 bits, little-endian) and the payload deflated
-// by zlib. A mesh chunk ('M') holds the rest positions and the drawn triangles; every steps chunk
-// ('S') after it uses that mesh. A steps chunk holds its first step's index, its times and its
-// displacements, each the difference from its neighbouring node's, in byte planes.
+// The run's data as the player reads it, in the page and from the server alike: frames of mesh
+// chunks ('M') and steps chunks ('S'), each deflated by zlib. The bytes are described in
+// docs/stream-format.md; this writes them, and tools/player/frames.js and store.js read them.
 #pragma once
 
 #include <zlib.h>

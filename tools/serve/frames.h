@@ -1,4 +1,5 @@
-// The stream's frames, and the run's chunks as pieces that know the steps they hold.
+// The stream's frames (docs/stream-format.md), and the run's chunks as pieces that know the steps
+// they hold.
 #pragma once
 
 #include <cstdint>
