@@ -51,7 +51,7 @@ function(meshplay_layout_advice profile facts variable)
       "zoom, and it does not define all four of PROFILE_FRAME_HALF_WIDTH, PROFILE_LABEL_DEPTH, "
       "PROFILE_BAR_TOP_DEPTH and PROFILE_BAR_BOTTOM_DEPTH: the time label would run into the "
       "mesh and the progress bar shrink to a pixel or nothing. Define all four in the header, "
-      "as README.md says in \"Adding a profile\", under \"When to set the layout\".")
+      "as docs/profiles.md says under \"When to set the layout\".")
   endif()
   set(${variable} "${advice}" PARENT_SCOPE)
 endfunction()

@@ -1,7 +1,7 @@
 # The build's advice on a profile's layout (cmake/Profiles.cmake), run by CTest as
 # `cmake -DSOURCE_DIR=... -P layout_advice.cmake`: a profile of cells under three pixels that does
-# not define all four layout macros is warned about, naming them and the README's section; any
-# other is not.
+# not define all four layout macros is warned about, naming them and docs/profiles.md; any other
+# is not.
 cmake_minimum_required(VERSION 3.20)
 include(${SOURCE_DIR}/cmake/Profiles.cmake)
 
@@ -15,7 +15,7 @@ foreach(row "17;0;NO" "8;0;NO" "3;0;NO" "2.7;0;YES" "2.7;3;YES" "2.7;4;NO" "0.8;
     advice)
   set(named TRUE)
   foreach(word profiles/profile_x.h PROFILE_FRAME_HALF_WIDTH PROFILE_LABEL_DEPTH
-          PROFILE_BAR_TOP_DEPTH PROFILE_BAR_BOTTOM_DEPTH "Adding a profile"
+          PROFILE_BAR_TOP_DEPTH PROFILE_BAR_BOTTOM_DEPTH "docs/profiles.md"
           "When to set the layout")
     string(FIND "${advice}" "${word}" at)
     if(at EQUAL -1)
@@ -24,7 +24,7 @@ foreach(row "17;0;NO" "8;0;NO" "3;0;NO" "2.7;0;YES" "2.7;3;YES" "2.7;4;NO" "0.8;
   endforeach()
   if(warned AND NOT named)
     string(APPEND failures "\n  ${pixels} pixels, ${macros} macros: expected a warning naming "
-      "the profile, the four macros and the README's section, got '${advice}'")
+      "the profile, the four macros and docs/profiles.md, got '${advice}'")
   elseif(NOT warned AND NOT advice STREQUAL "")
     string(APPEND failures "\n  ${pixels} pixels, ${macros} macros: expected no warning, got "
       "'${advice}'")
