@@ -179,10 +179,15 @@ void addSteps(Hub& hub, Steps& run, long from, long to) {
   }
 }
 
-TEST(Hub, AClientThatJoinsLateGetsTheWholeRunOnceThenWhatComes) {
+// A hub of run 7, its blocks of four steps.
+class HubTest : public testing::Test {
+ protected:
+  HubTest() { hub.begin(7); }
   Steps run;
-  Hub hub(blocksOf(4));
-  hub.begin(7);
+  Hub hub{blocksOf(4)};
+};
+
+TEST_F(HubTest, AClientThatJoinsLateGetsTheWholeRunOnceThenWhatComes) {
   const auto early = std::make_shared<FakeClient>();
   hub.join(early, {});
   addSteps(hub, run, 0, 10);
@@ -211,10 +216,7 @@ TEST(Hub, AClientThatJoinsLateGetsTheWholeRunOnceThenWhatComes) {
   EXPECT_EQ(early->count('S'), 12);
 }
 
-TEST(Hub, AResumedClientGetsTheStepsFromWhereItWasOfItsOwnRunOnly) {
-  Steps run;
-  Hub hub(blocksOf(4));
-  hub.begin(7);
+TEST_F(HubTest, AResumedClientGetsTheStepsFromWhereItWasOfItsOwnRunOnly) {
   addSteps(hub, run, 0, 10);
   Verdict resume;
   resume.resume = true;
@@ -240,10 +242,7 @@ TEST(Hub, AResumedClientGetsTheStepsFromWhereItWasOfItsOwnRunOnly) {
   EXPECT_EQ(other->steps().size(), 10u);
 }
 
-TEST(Hub, ANewRunIsToldToEveryClientWhoForgetsTheOldAndGetsTheMeshAgain) {
-  Steps run;
-  Hub hub(blocksOf(4));
-  hub.begin(7);
+TEST_F(HubTest, ANewRunIsToldToEveryClientWhoForgetsTheOldAndGetsTheMeshAgain) {
   const auto client = std::make_shared<FakeClient>();
   hub.join(client, {});
   addSteps(hub, run, 0, 3);

@@ -175,23 +175,20 @@ function createRenderer(canvas, profile, onContext) {
     return mesh;
   }
 
-  // What one frame draws, in the viewer's order, each with the program it needs.
-  function useMesh(s, range) {
-    const { mesh: m, meshVao } = gpu;
-    gl.useProgram(m.p);
-    gl.bindVertexArray(meshVao);
-    gl.uniform1f(m.at.scale, s);
-    gl.uniform2f(m.at.range, range[0], range[1]);
-    gl.uniform4fv(m.at.colour, BLACK);
-    return m;
+  // What one frame draws, in the viewer's order, each with the program it needs: "mesh" or
+  // "frame", at scale s in `colour`; returns the program's uniforms.
+  function use(which, s, colour) {
+    const { p, at } = gpu[which];
+    gl.useProgram(p);
+    gl.bindVertexArray(gpu[`${which}Vao`]);
+    gl.uniform1f(at.scale, s);
+    gl.uniform4fv(at.colour, colour);
+    return at;
   }
-  function useFrame(s, colour) {
-    const { frame: f, frameVao } = gpu;
-    gl.useProgram(f.p);
-    gl.bindVertexArray(frameVao);
-    gl.uniform1f(f.at.scale, s);
-    gl.uniform4fv(f.at.colour, colour);
-    return f;
+  function useMesh(s, range) {
+    const at = use("mesh", s, BLACK);
+    gl.uniform2f(at.range, range[0], range[1]);
+    return at;
   }
   function drawGround() {
     gl.viewport(0, 0, canvas.width, canvas.height);
@@ -200,34 +197,34 @@ function createRenderer(canvas, profile, onContext) {
   }
   // Beneath everything the viewer draws.
   function drawColours(mesh, s, range) {
-    const m = useMesh(s, range);
-    gl.uniform1i(m.at.byMagnitude, 1);
+    const at = useMesh(s, range);
+    gl.uniform1i(at.byMagnitude, 1);
     gl.bindBuffer(gl.ELEMENT_ARRAY_BUFFER, gpu.buffers.triangles);
     gl.drawElements(gl.TRIANGLES, mesh.triangles.length, gl.UNSIGNED_INT, 0);
-    gl.uniform1i(m.at.byMagnitude, 0);
+    gl.uniform1i(at.byMagnitude, 0);
   }
   function drawBaseLine(s) {
-    useFrame(s, BLACK);
+    use("frame", s, BLACK);
     gl.drawArrays(gl.LINES, 0, 2);
   }
   function drawNodes(nodes, s, range) {
-    const m = useMesh(s, range);
-    gl.uniform1i(m.at.byMagnitude, 0);
-    gl.uniform1f(m.at.pointSize, 4);
+    const at = useMesh(s, range);
+    gl.uniform1i(at.byMagnitude, 0);
+    gl.uniform1f(at.pointSize, 4);
     gl.drawArrays(gl.POINTS, 0, nodes);
   }
   function drawOutlines(mesh, s, range) {
-    const m = useMesh(s, range);
-    gl.uniform1i(m.at.byMagnitude, 0);
+    const at = useMesh(s, range);
+    gl.uniform1i(at.byMagnitude, 0);
     gl.bindBuffer(gl.ELEMENT_ARRAY_BUFFER, gpu.buffers.edges);
     gl.drawElements(gl.LINES, mesh.edges.length, gl.UNSIGNED_INT, 0);
   }
   // The fill's right end, as the viewer's: -FW at t = 0, +FW at the end time; far outside the
   // picture for a time far beyond it, and no fill for a time that is not a number.
   function drawProgress(t, s) {
-    const f = useFrame(s, BAR);
+    const at = use("frame", s, BAR);
     const edge = -(1 - t / (P.T_END / 2)) * P.FW / s;
-    gl.uniform1f(f.at.fillEdge,
+    gl.uniform1f(at.fillEdge,
                  Number.isNaN(edge) ? -P.FW / s : Math.max(-1e4, Math.min(1e4, edge)));
     gl.drawArrays(gl.LINE_LOOP, 2, 4);
     gl.drawArrays(gl.TRIANGLE_FAN, 6, 4);
