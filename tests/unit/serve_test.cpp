@@ -128,7 +128,8 @@ TEST(Serve, TheFollowerPassesOnCompleteRecordsAndNoticesNewRuns) {
   for (const FollowerCase& c : cases) {
     SCOPED_TRACE(c.name);
     const ScratchDirectory dir;
-    ResultFollower follower("result.dat", 3);
+    companion::FileWatch watch;
+    ResultFollower follower(watch, ".", 3);
     int writer = -1;
     for (std::size_t k = 0; k < c.steps.size(); ++k) {
       const Step& step = c.steps[k];
@@ -177,7 +178,8 @@ TEST(Serve, TheFollowerPassesOnCompleteRecordsAndNoticesNewRuns) {
 TEST(Serve, AFileThatSaysItIsEmptyButHoldsTextIsNoNewRun) {
   const ScratchDirectory dir;
   ASSERT_EQ(::symlink("/proc/version", "result.dat"), 0);
-  ResultFollower follower("result.dat", 3);
+  companion::FileWatch watch;
+  ResultFollower follower(watch, ".", 3);
   const Arrival first = follower.look();
   EXPECT_GT(first.records, 0u);
   const Arrival again = follower.look();

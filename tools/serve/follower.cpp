@@ -3,7 +3,6 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -30,7 +29,8 @@ constexpr std::size_t RECORD_SLACK = std::size_t{1} << 20;
 
 }  // namespace
 
-std::size_t RecordCounter::take(const char* data, std::size_t size, std::size_t& records) {
+std::size_t RecordCounter::take(const char* data, std::size_t size, std::size_t& records,
+                                std::vector<std::size_t>* ends) {
   // A record of profile B is 43 KB, and this is all the follower does with every byte: blocks
   // in which no record can end are passed over by counting the fields that begin in them.
   constexpr std::size_t BLOCK = 64;
@@ -55,6 +55,7 @@ std::size_t RecordCounter::take(const char* data, std::size_t size, std::size_t&
         fields_ = 0;
         ++records;
         end = k + 1;
+        if (ends != nullptr) ends->push_back(end);
       }
       inField_ = !space;
     }
@@ -66,24 +67,27 @@ std::size_t ResultFollower::recordLimit(std::size_t fieldsPerRecord) {
   return RECORD_SLACK + FIELD_BYTES * fieldsPerRecord;
 }
 
-ResultFollower::ResultFollower(std::string name, std::size_t fieldsPerRecord)
-    : name_(std::move(name)),
+ResultFollower::ResultFollower(FileWatch& watch, const std::string& folder,
+                               std::size_t fieldsPerRecord, bool ends)
+    : watch_(watch),
+      name_(folder == "." ? "result.dat" : folder + "/result.dat"),
       counter_(fieldsPerRecord),
       recordLimit_(recordLimit(fieldsPerRecord)),
-      changes_(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {
+      ends_(ends) {
   // The folder's events tell of the file's creation and of a new file renamed into its place;
   // the file's own, of writes through another of its names.
-  if (changes_.get() >= 0) {
-    ::inotify_add_watch(changes_.get(), ".",
-                        IN_MODIFY | IN_CREATE | IN_MOVED_TO | IN_CLOSE_WRITE | IN_DELETE |
-                            IN_MOVED_FROM | IN_ATTRIB);
-  }
+  folderWatch_ = watch_.add(folder, IN_MODIFY | IN_CREATE | IN_MOVED_TO | IN_CLOSE_WRITE |
+                                        IN_DELETE | IN_MOVED_FROM | IN_ATTRIB);
+}
+
+ResultFollower::~ResultFollower() {
+  watch_.remove(fileWatch_);
+  watch_.remove(folderWatch_);
 }
 
 void ResultFollower::watchFile() {
-  if (changes_.get() < 0) return;
-  if (fileWatch_ >= 0) ::inotify_rm_watch(changes_.get(), fileWatch_);
-  fileWatch_ = ::inotify_add_watch(changes_.get(), name_.c_str(), IN_MODIFY | IN_CLOSE_WRITE);
+  watch_.remove(fileWatch_);
+  fileWatch_ = watch_.add(name_, IN_MODIFY | IN_CLOSE_WRITE);
 }
 
 // Says `trouble` unless it was the last thing said and the file has not read since.
@@ -175,9 +179,6 @@ Arrival ResultFollower::look() {
   passed_ = 0;
   // The room a file read flat out needed goes back once its bytes went on.
   if (buffer_.size() == 0 && buffer_.capacity() > KEPT_ROOM) buffer_.release();
-  char events[4096];
-  while (changes_.get() >= 0 && ::read(changes_.get(), events, sizeof events) > 0) {
-  }
   if (file_.get() < 0 && !open(arrival)) return arrival;
   struct stat info {};
   if (!pipe_ && ::stat(name_.c_str(), &info) != 0) {
@@ -201,8 +202,9 @@ Arrival ResultFollower::look() {
     begun_ = true;
   }
 
-  const std::size_t end =
-      counter_.take(buffer_.data() + counted, buffer_.size() - counted, arrival.records);
+  const std::size_t end = counter_.take(buffer_.data() + counted, buffer_.size() - counted,
+                                        arrival.records, ends_ ? &arrival.ends : nullptr);
+  for (std::size_t& at : arrival.ends) at += counted;
   passed_ = arrival.records > 0 ? counted + end : 0;
   if (buffer_.size() - passed_ > recordLimit_) {
     say(arrival, name_ + ": " + std::to_string(buffer_.size() - passed_) +

@@ -9,9 +9,11 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "common/byte_buffer.h"
 #include "common/unique_fd.h"
+#include "serve/watch.h"
 
 namespace companion {
 
@@ -23,8 +25,10 @@ class RecordCounter {
   explicit RecordCounter(std::size_t fieldsPerRecord) : perRecord_(fieldsPerRecord) {}
 
   // Takes the next bytes of the file. Returns how many of them, from the first, end with the
-  // last record they complete (0 if they complete none), and adds the records to `records`.
-  std::size_t take(const char* data, std::size_t size, std::size_t& records);
+  // last record they complete (0 if they complete none), and adds the records to `records`; and,
+  // given `ends`, where each record completed ends (one past its white space), from `data`.
+  std::size_t take(const char* data, std::size_t size, std::size_t& records,
+                   std::vector<std::size_t>* ends = nullptr);
   void reset() { fields_ = 0, inField_ = false; }
 
  private:
@@ -35,9 +39,10 @@ class RecordCounter {
 
 // What one look at the result file found.
 struct Arrival {
-  bool newRun = false;      // what follows begins a new run
-  std::string_view text;    // records, in file order; valid until the next look
-  std::size_t records = 0;  // the complete records in `text`
+  bool newRun = false;            // what follows begins a new run
+  std::string_view text;          // records, in file order; valid until the next look
+  std::size_t records = 0;        // the complete records in `text`
+  std::vector<std::size_t> ends;  // where in `text` each ends, if the follower was asked
   // The run's data end with `text`, and the run ends there as the viewer's does: a pipe's writer
   // closed (`text` then holds all it wrote, a record cut short included), or a record grew beyond
   // what any record can be (`text` holds the records before it).
@@ -48,13 +53,22 @@ struct Arrival {
 
 class ResultFollower {
  public:
-  // Follows `name` in the working folder, a regular file or a named pipe, which may not exist
-  // yet. Watches it and the folder with inotify.
-  ResultFollower(std::string name, std::size_t fieldsPerRecord);
+  // Follows result.dat in `folder` ("." for the working folder), a regular file or a named pipe,
+  // which may not exist yet. Watches it and the folder through `watch`; with `ends`, each arrival
+  // says where its records end.
+  ResultFollower(FileWatch& watch, const std::string& folder, std::size_t fieldsPerRecord,
+                 bool ends = false);
+  ~ResultFollower();
+  ResultFollower(const ResultFollower&) = delete;
+  ResultFollower& operator=(const ResultFollower&) = delete;
 
-  // Readable when the file or the folder changed, a pipe's writes and its writer's close
-  // included: then look(). -1 where inotify cannot be had: then look every so often.
-  int changes() const { return changes_.get(); }
+  // Whether an event of `watch` (FileWatch) is of this file or its folder, its writes and a
+  // pipe's writer's close included: then look(). Where inotify cannot be had, look every so often.
+  bool watches(int watch) const {
+    return watch >= 0 && (watch == folderWatch_ || watch == fileWatch_);
+  }
+  // The file as messages name it: "result.dat", "study/motion-017/result.dat".
+  const std::string& name() const { return name_; }
   // The named pipe being read, -1 for a regular file: readable when its writer wrote, which
   // inotify tells only once a whole write() is done, and a large one waits for the pipe to be
   // read. `opens()` changes with each file opened.
@@ -80,11 +94,12 @@ class ResultFollower {
   bool read(Arrival& arrival, std::size_t& taken);
   void say(Arrival& arrival, const std::string& trouble);
 
+  FileWatch& watch_;
   std::string name_;
   RecordCounter counter_;
   std::size_t recordLimit_;
-  UniqueFd changes_;  // inotify
-  int fileWatch_ = -1;
+  bool ends_;
+  int folderWatch_ = -1, fileWatch_ = -1;
   UniqueFd file_;
   bool pipe_ = false;
   unsigned opens_ = 0;

@@ -55,7 +55,7 @@ Server::Server(const Program& program, const ServeSettings& settings, StepSource
     : program_(program),
       source_(source),
       page_(pageParts(settings.facts, true)),
-      follower_(settings.resultFile, settings.fieldsPerRecord),
+      follower_(watch_, ".", settings.fieldsPerRecord),
       hub_(settings.encoding) {
   source_.restart();
   // Run ids differ from one run to the next, and from those of an earlier server: a page that
@@ -137,8 +137,8 @@ void Server::run() {
       if (!error) stop();
     });
   }
-  if (follower_.changes() >= 0) {
-    changes_.assign(::dup(follower_.changes()));
+  if (watch_.fd() >= 0) {
+    changes_.assign(::dup(watch_.fd()));
   } else {
     program_.warn("inotify is not available: the file is looked at every half second");
   }
@@ -272,6 +272,7 @@ void Server::look() {
   lastLook_ = Clock::now();
   bool more = false;
   try {
+    watch_.drain([](int) {});  // the one file's and folder's events: this look takes them all
     const Arrival arrival = follower_.look();
     if (!arrival.trouble.empty()) program_.warn(arrival.trouble);
     take(arrival);

@@ -11,6 +11,7 @@
 #include "serve/net.h"
 #include "serve/requests.h"
 #include "serve/serve.h"
+#include "serve/watch.h"
 
 namespace companion {
 
@@ -45,6 +46,7 @@ class Server {
   Connections connections_;
   Access access_;
   LivePage page_;
+  FileWatch watch_;
   ResultFollower follower_;
   net::io_context io_{1};
   Hub hub_;
