@@ -167,7 +167,8 @@ def failures(ctx, work):
         (work, ["--bind", "192.0.2.1"], "port 8765 of 192.0.2.1: Cannot assign requested"),
         (work, ["--bind", "here"], "invalid value 'here' for --bind: expected an IP address"),
         (work, ["--from", "3", "--to", "2"], "--from 3 lies after --to 2"),
-        (work, ["run.html"], "unexpected argument 'run.html'; see --help"),
+        (work, ["run.html"], "run.html: No such file or directory"),
+        (work, [RES], RES + ": is not a folder"),
     ]
     for folder, args, line in rows:
         status, out, err = ctx.companion("serve", folder, *args).finish(timeout=10)

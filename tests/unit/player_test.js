@@ -7,8 +7,9 @@
 const assert = require("assert");
 const { loadPlayer } = require("./player_modules.js");
 
-const player = loadPlayer(["frames.js", "store.js", "renderer.js", "playback.js"],
-                          ["createFrameReader", "createStore", "createPlayback", "viridis"]);
+const player = loadPlayer(["frames.js", "store.js", "renderer.js", "playback.js", "compare.js"],
+                          ["createFrameReader", "createStore", "createPlayback", "viridis",
+                           "stepAtTime"]);
 const cases = [];
 const test = (name, fn) => cases.push([name, fn]);
 
@@ -104,6 +105,35 @@ test("playback at the last step: stops, loops, or follows a served run until it 
       assert.strictEqual(state[key], row.want[key], `${row.name}: ${key}`);
     }
   }
+  // At twice the speed, a frame 1.5 s after the start shows the step of model time 3.
+  const frames = [];
+  global.requestAnimationFrame = (fn) => frames.push(fn);
+  const state = { served: false, ended: false, loop: false, ready: true, step: 0, playing: false,
+                  following: false, clock: 0, speed: 2 };
+  player.createPlayback(state, { steps: 5, time: (k) => k }, () => {}).play();
+  frames.shift()(1500);
+  assert.strictEqual(state.step, 3, "at twice the speed");
+});
+
+test("a comparison shows each run's last step at or before the time, its first before that", () => {
+  const run = (times) => ({ steps: times.length, time: (k) => times[k] });
+  const every10ms = run([0, 0.01, 0.02, 0.03]), every15ms = run([0.005, 0.02, 0.035]);
+  const rows = [  // t, the step shown of each
+    [-1, 0, 0],
+    [0, 0, 0],          // before the second run's first step: its first
+    [0.005, 0, 0],
+    [0.0149, 1, 0],
+    [0.02, 2, 1],       // a time both runs have
+    [0.03, 3, 1],
+    [0.035, 3, 2],      // past the first run's end: its last
+    [100, 3, 2],
+  ];
+  for (const [t, a, b] of rows) {
+    assert.deepStrictEqual([player.stepAtTime(every10ms, t), player.stepAtTime(every15ms, t)],
+                           [a, b], `at t = ${t}`);
+  }
+  assert.strictEqual(player.stepAtTime(run([]), 1), -1);
+  assert.strictEqual(player.stepAtTime(run([0, NaN, 2]), 1), 0);
 });
 
 test("the colour map gives viridis's colours at its ends and between", () => {

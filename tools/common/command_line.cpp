@@ -102,11 +102,15 @@ Request parseCommandLine(const CommandLine& cli, int argc, char** argv, std::str
   if (cli.operand == nullptr && argc - optind > 0) {
     throw Failure(std::string("unexpected argument '") + argv[optind] + "'; see --help");
   }
-  if (argc - optind > 1) {
+  if (argc - optind > 1 && cli.more == nullptr) {
     throw Failure(std::string("more than one ") + cli.operand + ": '" + argv[optind] + "' and '" +
                   argv[optind + 1] + "'; see --help");
   }
-  if (argc - optind == 1) operand = argv[optind];
+  if (argc - optind >= 1) operand = argv[optind];
+  if (cli.moreTarget != nullptr) {
+    cli.moreTarget->clear();
+    for (int k = optind + 1; k < argc; ++k) cli.moreTarget->emplace_back(argv[k]);
+  }
   if (operand.empty() && cli.operandRequired) {
     throw Failure(std::string("expected ") + cli.operand + ", " + cli.operandHelp + "; see --help");
   }
@@ -115,10 +119,13 @@ Request parseCommandLine(const CommandLine& cli, int argc, char** argv, std::str
 
 std::string usage(const CommandLine& cli, const std::string& name) {
   std::string text = "usage: " + name;
-  if (cli.operand != nullptr) {
+  const bool onlyMore =
+      cli.more != nullptr && !cli.operandRequired && std::string(cli.more) == cli.operand;
+  if (cli.operand != nullptr && !onlyMore) {
     text += cli.operandRequired ? " " + std::string(cli.operand)
                                 : " [" + std::string(cli.operand) + "]";
   }
+  if (cli.more != nullptr) text += " [" + std::string(cli.more) + " ...]";
   for (const Option& o : cli.options) text += std::string(" [--") + o.name + " " + o.value + "]";
   text += std::string("\n") + cli.description + "\nOptions:\n";
   auto line = [&text](const std::string& left, const char* help) {

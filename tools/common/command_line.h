@@ -31,6 +31,10 @@ struct CommandLine {
   const char* operandHelp;  // what it is, for the message when it is missing
   const char* description;  // the text of --help between the usage line and the options
   std::vector<Option> options;
+  // Operands after the first, where a program takes any number ("FOLDER": "OUTPUT [FOLDER ...]",
+  // or "[FOLDER ...]" when the first is an optional FOLDER too), and where they go.
+  const char* more = nullptr;
+  std::vector<std::string>* moreTarget = nullptr;
 };
 
 enum class Request { Run, Help, Version };

@@ -16,12 +16,16 @@ void Program::warn(const std::string& message) const {
   std::fprintf(stderr, "%s: warning: %s\n", name.c_str(), message.c_str());
 }
 
+std::string notFiniteMessage(long replaced) {
+  if (replaced == 0) return "";
+  return std::to_string(replaced) +
+         (replaced == 1 ? " value that is not a finite number"
+                        : " values that are not finite numbers") +
+         " (NaN or infinity) written as 0";
+}
+
 void warnNotFinite(const Program& program, long replaced) {
-  if (replaced == 0) return;
-  program.warn(std::to_string(replaced) +
-               (replaced == 1 ? " value that is not a finite number"
-                              : " values that are not finite numbers") +
-               " (NaN or infinity) written as 0");
+  if (replaced != 0) program.warn(notFiniteMessage(replaced));
 }
 
 int runProgram(int argc, char** argv, const CommandLine& cli,

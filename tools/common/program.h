@@ -16,8 +16,9 @@ struct Program {
   void warn(const std::string& message) const;
 };
 
-// Warns "<n> values that are not finite numbers (NaN or infinity) written as 0", if there were
-// any: what every writer of a run says once of them.
+// "<n> values that are not finite numbers (NaN or infinity) written as 0", or "" for none: what
+// every writer of a run says once of them; and the warning that says it, if there were any.
+std::string notFiniteMessage(long replaced);
 void warnNotFinite(const Program& program, long replaced);
 
 // Runs a companion: watches SIGINT, SIGTERM and SIGHUP (signals.h); ignores SIGPIPE and SIGXFSZ,

@@ -21,13 +21,14 @@ function createCaption(overlay, colourBar, profile) {
   const P = profile;
   const label = overlay.getContext("2d");
 
-  // In the browser's Helvetica where the viewer's GLUT font starts.
-  function drawLabel(t, scale) {
-    label.clearRect(0, 0, PICTURE_SIZE, PICTURE_SIZE);
+  // In the browser's Helvetica where the viewer's GLUT font starts; on a picture `size` times the
+  // viewer's, `size` times as large.
+  function drawLabel(t, scale, size = 1) {
+    label.clearRect(0, 0, overlay.width, overlay.height);
     const [x, y] = pixelOf(-P.FW / scale, -P.YLABEL / scale);
     label.fillStyle = "#000";
-    label.font = "18px Helvetica, Arial, sans-serif";
-    label.fillText(`Progress :  Virtual:${formatTime(t)}[s]`, x, y);
+    label.font = `${18 * size}px Helvetica, Arial, sans-serif`;
+    label.fillText(`Progress :  Virtual:${formatTime(t)}[s]`, x * size, y * size);
   }
 
   // Beside the picture, never over it: the colours from the smallest displacement of `range` at

@@ -1,12 +1,13 @@
 # Writes OUT, a C++ header holding the player's files of DIR as string constants, so that the
 # program carries them, and PLAYER_SCRIPTS, the player's scripts in the order the page runs them:
-# cmake -DDIR=... -DOUT=... -DSCRIPTS=frames.js,store.js,... -DLIVE=live.js -P embed.cmake
+# cmake -DDIR=... -DOUT=... -DSCRIPTS=frames.js,store.js,... -DPAGES=player.html,... -P embed.cmake
 # The page is windows-1252, in which every byte is a character: the files must be ASCII.
 cmake_policy(SET CMP0057 NEW)  # if(... IN_LIST ...)
 set(text "// Made by tools/player/embed.cmake from the player's files; edit those.\n#pragma once\n")
 string(REPLACE "," ";" scripts "${SCRIPTS}")
+string(REPLACE "," ";" pages "${PAGES}")
 set(list "")
-foreach(name player.html player.css ${scripts} ${LIVE})
+foreach(name ${scripts} ${pages})
   file(READ ${DIR}/${name} content)
   string(MAKE_C_IDENTIFIER ${name} id)
   string(TOUPPER ${id} upper)

@@ -117,28 +117,49 @@ std::vector<std::string> fill(const std::string& page,
 
 }  // namespace
 
-std::vector<std::string> pageParts(const PageFacts& facts, bool live) {
+std::string jsonText(const std::string& text) {
+  return jsonString(text);
+}
+
+std::vector<std::string> pageParts(const PageFacts& facts, bool live, PageKind kind) {
   std::string script;
-  for (const char* part : PLAYER_SCRIPTS) script += part;
-  if (live) script += LIVE_JS;
+  if (kind != PageKind::Index) {
+    for (const char* part : PLAYER_SCRIPTS) script += part;
+  }
+  if (live && kind != PageKind::Index) script += LIVE_JS;
+  if (kind == PageKind::Comparison) script += COMPARE_JS;
+  if (kind == PageKind::Index) script += std::string(WORDS_JS) + INDEX_JS;
+  std::string runs;
+  for (std::size_t k = 0; k < facts.runs.size(); ++k) {
+    runs += std::string(k > 0 ? ", " : "") + "{\"name\": " + jsonString(facts.runs[k]) +
+            (k < facts.streams.size() ? ", \"stream\": " + jsonString(facts.streams[k]) : "") + "}";
+  }
   std::string meta = "{\"program\": " + jsonString(facts.program) +
                      ", \"title\": " + jsonString(facts.title) + ", \"profile\": {" +
                      facts.profile + "}, \"digits\": " + std::to_string(facts.digits) +
-                     ", \"live\": " + (live ? "true" : "false") + "}";
+                     ", \"live\": " + (live ? "true" : "false") +
+                     (kind == PageKind::Comparison ? ", \"runs\": [" + runs + "]" : "") + "}";
+  const char* page = kind == PageKind::Run          ? PLAYER_HTML
+                     : kind == PageKind::Comparison ? COMPARE_HTML
+                                                    : INDEX_HTML;
   const std::string nonce = " nonce=\"" + std::string(NONCE_MARK) + "\">";
   // The template's own marks for the nonces, put in before anything else is.
-  const std::string player =
-      live ? fill(PLAYER_HTML, {{"<style>", "<style" + nonce}, {"<script>", "<script" + nonce}})
-                 .front()
-           : PLAYER_HTML;
+  const std::string markup =
+      live ? fill(page, {{"<style>", "<style" + nonce}, {"<script>", "<script" + nonce}}).front()
+           : page;
+  const char* start = kind == PageKind::Index ? "startIndex"
+                      : kind == PageKind::Comparison
+                          ? (live ? "startLiveComparison" : "startComparison")
+                      : live ? "startLive"
+                             : "startPage";
   std::vector<std::pair<std::string, std::string>> marks = {
       {"@TITLE@", markupText(facts.title)},
-      {"@STYLE@", PLAYER_CSS},
+      {"@STYLE@", std::string(PLAYER_CSS) + (kind == PageKind::Run ? "" : STUDY_CSS)},
       {"@META@", meta},
       {"@SCRIPT@", script},
-      {"@START@", live ? "startLive" : "startPage"}};
+      {"@START@", start}};
   if (live) marks.emplace_back("@DATA@", "");
-  return fill(player, marks, live ? NONCE_MARK : "@DATA@");
+  return fill(markup, marks, live ? NONCE_MARK : "@DATA@");
 }
 
 }  // namespace companion

@@ -4,8 +4,6 @@
 // into playback and display) and hands each what it needs. Several players may share a page.
 // Scripts read and drive one through its `api`, which the page makes window.meshplay.
 
-const plural = (n, one, many) => `${n} ${n === 1 ? one : many}`;
-
 // The elements of a player, each the one of that class inside its root.
 const PLAYER_PARTS = ["title", "stage", "picture", "overlay", "colourbar", "first", "back", "play",
                       "forward", "last", "follow", "slider", "time", "speed", "loop", "colour",
@@ -58,7 +56,7 @@ function createPlayer(root, meta) {
                                   "many pages drawing, or a GPU reset); it comes back by itself.");
   });
   const caption = createCaption(parts.overlay, parts.colourbar, P);
-  const plot = createPlot(parts.history, store);
+  const plot = createPlot(parts.history, [{ store, name: "" }]);
 
   // The step and the display drawn at the next animation frame; once a frame at most.
   let pending = false;
@@ -72,7 +70,7 @@ function createPlayer(root, meta) {
       renderer.draw(store, k, state.display, range);
       caption.drawLabel(store.time(k), state.display.scale);
       caption.drawColourBar(range, state.display.colour);
-      plot.draw(k);
+      plot.draw(store.time(k));
       parts.slider.max = String(store.steps - 1);
       parts.slider.value = String(k);
       parts.time.textContent = `t = ${store.time(k)} s`;

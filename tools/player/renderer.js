@@ -207,10 +207,10 @@ function createRenderer(canvas, profile, onContext) {
     use("frame", s, BLACK);
     gl.drawArrays(gl.LINES, 0, 2);
   }
-  function drawNodes(nodes, s, range) {
+  function drawNodes(nodes, s, range, size) {
     const at = useMesh(s, range);
     gl.uniform1i(at.byMagnitude, 0);
-    gl.uniform1f(at.pointSize, 4);
+    gl.uniform1f(at.pointSize, 4 * size);
     gl.drawArrays(gl.POINTS, 0, nodes);
   }
   function drawOutlines(mesh, s, range) {
@@ -231,14 +231,15 @@ function createRenderer(canvas, profile, onContext) {
   }
 
   // Draws step k of the store as `display` says ({nodes, outlines, colour, scale}), the colours
-  // spread over `range`. Does nothing while the context is lost.
+  // spread over `range`, on a canvas the viewer's window or `display.size` times it (each
+  // node's point as much larger). Does nothing while the context is lost.
   function draw(store, k, display, range) {
     if (!gpu) return;
     const mesh = upload(store, k), s = display.scale;
     drawGround();
     if (display.colour) drawColours(mesh, s, range);
     drawBaseLine(s);
-    if (display.nodes) drawNodes(store.nodes, s, range);
+    if (display.nodes) drawNodes(store.nodes, s, range, display.size || 1);
     if (display.outlines) drawOutlines(mesh, s, range);
     drawProgress(store.time(k), s);
     gl.bindVertexArray(null);

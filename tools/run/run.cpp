@@ -29,6 +29,10 @@ void checkInput(const char* path) {
 
 }  // namespace
 
+std::string inFolder(const std::string& folder, const char* name) {
+  return folder == "." ? std::string(name) : folder + "/" + name;
+}
+
 std::vector<Option> cutOptions(long& every, TimeRange& range, const char* everyHelp) {
   return {{"every", "N", everyHelp, "a whole number from 1 to 1000000000", &every, 1, 1e9},
           {"from", "T", "leave out the time steps before time T (seconds)", "a time in seconds",
@@ -44,17 +48,32 @@ void checkRange(const TimeRange& range) {
   }
 }
 
-Run::Run(const Program& program, TimeRange range)
-    : program_(program), range_(range), replay_(std::make_unique<Replay>()) {
-  for (const char* path : {RESULT_FILE, NODE_FILE, ELEMENT_FILE}) checkInput(path);
+Run::Run(const Program& program, TimeRange range, const std::string& folder)
+    : program_(program),
+      range_(range),
+      replay_(std::make_unique<Replay>()),
+      nodeFile_(inFolder(folder, NODE_FILE)),
+      elementFile_(inFolder(folder, ELEMENT_FILE)),
+      resultFile_(inFolder(folder, RESULT_FILE)) {
+  for (const std::string* path : {&resultFile_, &nodeFile_, &elementFile_}) {
+    checkInput(path->c_str());
+  }
   for (InputStream* s : {&replay_->resultStream, &replay_->nodeStream, &replay_->elementStream}) {
     s->stopOnSignal = &stopFlag();
   }
-  const OpenedInputs opened = openInputs(*replay_);
+  OpenedInputs opened;
+  if (folder == ".") {
+    opened = openInputs(*replay_);
+  } else {  // a companion's run is read once: its result file is never opened again
+    replay_->reopensResult = false;
+    opened = {openStream(replay_->resultStream, resultFile_.c_str()),
+              openStream(replay_->nodeStream, nodeFile_.c_str()),
+              openStream(replay_->elementStream, elementFile_.c_str())};
+  }
   for (const auto& [ok, path] :
-       {std::pair{opened.result, RESULT_FILE}, std::pair{opened.nodes, NODE_FILE},
-        std::pair{opened.elements, ELEMENT_FILE}}) {
-    if (!ok) throw Failure(std::string(path) + ": cannot be opened");
+       {std::pair{opened.result, &resultFile_}, std::pair{opened.nodes, &nodeFile_},
+        std::pair{opened.elements, &elementFile_}}) {
+    if (!ok) throw Failure(*path + ": cannot be opened");
   }
   struct stat info {};
   if (::fstat(replay_->resultStream.fd, &info) == 0) {
@@ -63,19 +82,24 @@ Run::Run(const Program& program, TimeRange range)
   }
 }
 
-Run::Run(const Program& program, TimeRange range, FedRecords)
-    : program_(program), range_(range), replay_(std::make_unique<Replay>()), fed_(true) {
+Run::Run(const Program& program, TimeRange range, FedRecords, const std::string& folder)
+    : program_(program),
+      range_(range),
+      replay_(std::make_unique<Replay>()),
+      nodeFile_(inFolder(folder, NODE_FILE)),
+      elementFile_(inFolder(folder, ELEMENT_FILE)),
+      resultFile_(inFolder(folder, RESULT_FILE)) {
   replay_->reopensResult = false;
-  for (const auto& [stream, path] : {std::pair{&replay_->nodeStream, NODE_FILE},
-                                     std::pair{&replay_->elementStream, ELEMENT_FILE}}) {
-    checkInput(path);
+  for (const auto& [stream, path] : {std::pair{&replay_->nodeStream, &nodeFile_},
+                                     std::pair{&replay_->elementStream, &elementFile_}}) {
+    checkInput(path->c_str());
     struct stat info {};
-    if (::stat(path, &info) == 0 && S_ISFIFO(info.st_mode)) {
-      throw Failure(std::string(path) + ": is a named pipe; a run followed as it is written " +
-                    "reads its mesh from a regular file");
+    if (::stat(path->c_str(), &info) == 0 && S_ISFIFO(info.st_mode)) {
+      throw Failure(*path + ": is a named pipe; a run followed as it is written reads its mesh " +
+                    "from a regular file");
     }
     stream->stopOnSignal = &stopFlag();
-    if (!openStream(*stream, path)) throw Failure(std::string(path) + ": cannot be opened");
+    if (!openStream(*stream, path->c_str())) throw Failure(*path + ": cannot be opened");
   }
 }
 
@@ -104,11 +128,11 @@ Run::Step Run::advance() {
   throwIfInterrupted();  // a read a signal cut short looks like the end of the data
   if (records_ == 0) {
     if (step.nodesRead == 0) {
-      program_.warn(std::string(NODE_FILE) + ": not one complete node record (number x y) " +
+      program_.warn(nodeFile_ + ": not one complete node record (number x y) " +
                     "could be read; every node stays at (0, 0)");
     }
     if (step.elementsRead == 0) {
-      program_.warn(std::string(ELEMENT_FILE) + ": not one complete triangle record (number " +
+      program_.warn(elementFile_ + ": not one complete triangle record (number " +
                     "n0 n1 n2) could be read; every triangle stays on node 0");
     }
   }
@@ -151,12 +175,12 @@ double Run::fractionRead() const {
 
 void Run::requireSteps() const {
   if (records_ == 0 && resultIsPipe_) {
-    throw Failure(std::string(RESULT_FILE) + ": no time step came through the named pipe (no " +
+    throw Failure(resultFile_ + ": no time step came through the named pipe (no " +
                   "program was writing into it, or none wrote a whole record); start the " +
                   "solver first");
   }
   if (records_ == 0) {
-    throw Failure(std::string(RESULT_FILE) + ": no time step to read (the file is empty, or " +
+    throw Failure(resultFile_ + ": no time step to read (the file is empty, or " +
                   "does not start with a number)");
   }
   if (steps_ > 0) return;
@@ -187,7 +211,7 @@ void EveryNth::ended(const Write& write) {
   lastSkipped_ = false;
 }
 
-void writeRun(Run& run, StepWriter& writer, long every, Progress& progress) {
+void writeSteps(Run& run, StepWriter& writer, long every, Progress& progress) {
   EveryNth cut(every);
   const EveryNth::Write write = [&writer](const StepData& step) { writer.add(step); };
   while (run.next()) {
@@ -196,6 +220,10 @@ void writeRun(Run& run, StepWriter& writer, long every, Progress& progress) {
   }
   run.requireSteps();
   cut.ended(write);
+}
+
+void writeRun(Run& run, StepWriter& writer, long every, Progress& progress) {
+  writeSteps(run, writer, every, progress);
   writer.finish();
   progress.finish(run.recordsRead(), writer.steps());
 }

@@ -31,12 +31,15 @@ std::vector<Option> cutOptions(long& every, TimeRange& range, const char* everyH
 // Throws when --from lies after --to, naming both.
 void checkRange(const TimeRange& range);
 
+// The path of file `name` in `folder`: the name alone in the working folder (".").
+std::string inFolder(const std::string& folder, const char* name);
+
 class Run {
  public:
-  // Opens the three files as the viewer does at start-up. Stricter than the viewer, it throws
-  // naming the first that is missing, unreadable or a folder, so that a typo is not an empty run.
-  // A read from any of them that waits on a pipe ends when a stop signal comes.
-  Run(const Program& program, TimeRange range);
+  // Opens the three files of `folder` as the viewer does at start-up. Stricter than the viewer,
+  // it throws naming the first that is missing, unreadable or a folder, so that a typo is not an
+  // empty run. A read from any of them that waits on a pipe ends when a stop signal comes.
+  Run(const Program& program, TimeRange range, const std::string& folder = ".");
 
   // A run whose result records the caller hands over with feed() instead of the replay reading
   // RESULT_FILE itself: for a companion that follows the file as a solver writes it, and must
@@ -44,7 +47,7 @@ class Run {
   // with the same checks, and refuses them if they are named pipes, whose reads would block; every
   // record still goes through the viewer's replay step, and RESULT_FILE is never opened.
   struct FedRecords {};
-  Run(const Program& program, TimeRange range, FedRecords);
+  Run(const Program& program, TimeRange range, FedRecords, const std::string& folder = ".");
 
   // Hands the replay bytes of the result file, read where they lie: advance() reads records from
   // them, after what it had not read of the bytes fed before. They must stay where they are until
@@ -83,9 +86,9 @@ class Run {
  private:
   const Program& program_;
   TimeRange range_;
-  std::unique_ptr<Replay> replay_;  // large: the streams' buffers and the tables
-  bool fed_ = false;                // the records come from feed()
-  std::string unread_;              // fed bytes the replay had not read at endFeed()
+  std::unique_ptr<Replay> replay_;                   // large: the streams' buffers and the tables
+  std::string nodeFile_, elementFile_, resultFile_;  // their paths, as messages name them
+  std::string unread_;  // fed bytes the replay had not read at endFeed()
   bool ended_ = false;
   long records_ = 0;
   long steps_ = 0;
@@ -126,8 +129,9 @@ class EveryNth {
 };
 
 // Writes every `every`-th step of the run into `writer`, the first and the last included (a step
-// left out is kept until the next one shows it was not the last), showing progress; then throws
-// if the run held no step, and finishes the writer.
+// left out is kept until the next one shows it was not the last), showing progress; throws if
+// the run held no step. writeRun then finishes the writer; writeSteps leaves it open for more.
+void writeSteps(Run& run, StepWriter& writer, long every, Progress& progress);
 void writeRun(Run& run, StepWriter& writer, long every, Progress& progress);
 
 }  // namespace companion

@@ -1,5 +1,5 @@
-// What a connection is given by the server that accepted it: the hub, the access rules, the live
-// page and the registry of open connections; never the server itself.
+// What a connection is given by the server that accepted it: what the server serves (its site),
+// the access rules and the registry of open connections; never the server itself.
 #pragma once
 
 #include <cstddef>
@@ -35,7 +35,25 @@ class Connections {
   std::unordered_set<Connection*> open_;
 };
 
-// The live page's text around the places where each response puts its own nonce.
+class RunFollow;
+
+// A page as a response carries it; not found when `type` is empty.
+struct Answer {
+  std::string type;
+  std::string body;
+};
+
+// What a server serves, by what a request asks for.
+class Site {
+ public:
+  virtual ~Site() = default;
+  // The page or data a request asks for, with `nonce` on a page's inline script and style.
+  virtual Answer answer(const Verdict& verdict, const std::string& nonce) = 0;
+  // The run whose steps a stream request asks for; nullptr for none.
+  virtual RunFollow* stream(const Verdict& verdict) = 0;
+};
+
+// A live page's text around the places where each response puts its own nonce.
 class LivePage {
  public:
   explicit LivePage(std::vector<std::string> parts) : parts_(std::move(parts)) {}
@@ -50,9 +68,8 @@ class LivePage {
 };
 
 struct SessionContext {
-  Hub& hub;
+  Site& site;
   const Access& access;
-  const LivePage& page;
   Connections& connections;
 };
 

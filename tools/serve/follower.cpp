@@ -135,6 +135,16 @@ void ResultFollower::restart(Arrival& arrival) {
   counter_.reset();
 }
 
+bool ResultFollower::rewind() {
+  if (pipe_) return false;
+  if (file_.get() >= 0) ::lseek(file_.get(), 0, SEEK_SET);
+  offset_ = 0;
+  passingOver_ = false;
+  buffer_.cut(passed_);  // what the last look passed on stays until the next
+  counter_.reset();
+  return true;
+}
+
 // Whether the regular file holds less than was read of it. A file whose size says less may still
 // hold it: the files of /proc say 0.
 bool ResultFollower::truncated() const {

@@ -73,6 +73,11 @@ class ResultFollower {
   // inotify tells only once a whole write() is done, and a large one waits for the pipe to be
   // read. `opens()` changes with each file opened.
   int pipe() const { return pipe_ ? file_.get() : -1; }
+  bool isPipe() const { return pipe_; }
+
+  // The next look reads the file again from its start, as the same run: true; false for a named
+  // pipe, which cannot be read again.
+  bool rewind();
   unsigned opens() const { return opens_; }
 
   // Takes what the file holds now beyond what was read: a regular file's new bytes, a pipe's

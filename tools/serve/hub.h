@@ -59,6 +59,7 @@ class Hub {
 
   // The most that any client has waiting, in bytes of new frames.
   std::size_t mostBehind() const;
+  std::size_t clients() const { return clients_.size(); }
 
   // Values of the run's steps that were not finite numbers, shown as 0.
   long replaced() const { return blocks_ ? blocks_->replaced() : 0; }

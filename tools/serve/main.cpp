@@ -5,6 +5,8 @@
 #include <memory>
 #include <string>
 #include <system_error>
+#include <utility>
+#include <vector>
 
 #include "common/program.h"
 #include "player/profile_facts.h"
@@ -23,20 +25,25 @@ struct ServeOptions {
   long every = 1;
   TimeRange range;
   std::string title;
+  std::vector<std::string> folders;  // after the first
 };
 
 CommandLine commandLine(ServeOptions& o) {
   CommandLine cli{
-      nullptr,
+      "FOLDER",
       false,
       "",
       "Follows result.dat in the current folder as a solver writes it, with geodata.dat and\n"
       "tridata.dat, and serves the run as " MESHPLAY_VIEWER
       " replays it to web browsers, live, in the player\n"
       "of " MESHPLAY_VIEWER
-      "-html: each time step appears as soon as its record is complete. Prints the\n"
-      "address to open, with its token; Ctrl-C stops it. See man " MESHPLAY_VIEWER "-serve.",
-      {}};
+      "-html: each time step appears as soon as its record is complete. Given FOLDERs, serves\n"
+      "a study: every run folder in them or below them (four levels down), listed in an index\n"
+      "as they appear, each with its live page, and compared side by side. Prints the address\n"
+      "to open, with its token; Ctrl-C stops it. See man " MESHPLAY_VIEWER "-serve.",
+      {},
+      "FOLDER",
+      &o.folders};
   cli.options.push_back({"port", "N",
                          "listen on port N (default 8765, or the next free one); 0: any free port",
                          "a port number from 0 to 65535", &o.port, 0, 65535, &o.portGiven});
@@ -50,14 +57,14 @@ CommandLine commandLine(ServeOptions& o) {
   return cli;
 }
 
-// The run as the viewer replays it, from the records the server hands over.
+// The run of a folder as the viewer replays it, from the records the server hands over.
 class LiveRun : public StepSource {
  public:
-  LiveRun(const Program& program, const ServeOptions& options)
-      : program_(program), options_(options) {}
+  LiveRun(const Program& program, const ServeOptions& options, std::string folder)
+      : program_(program), options_(options), folder_(std::move(folder)) {}
 
   void restart() override {
-    run_ = std::make_unique<Run>(program_, options_.range, Run::FedRecords{});
+    run_ = std::make_unique<Run>(program_, options_.range, Run::FedRecords{}, folder_);
     cut_ = EveryNth(options_.every);
   }
 
@@ -84,16 +91,18 @@ class LiveRun : public StepSource {
 
   const Program& program_;
   const ServeOptions& options_;
+  std::string folder_;
   std::unique_ptr<Run> run_;
   EveryNth cut_{1};
 };
 
-void serveRun(const Program& program, const ServeOptions& o) {
+void serveRuns(const Program& program, const std::string& first, const ServeOptions& o) {
   checkRange(o.range);
   std::error_code ec;
   const std::string folder = std::filesystem::current_path(ec).filename().string();
   ServeSettings settings;
-  settings.resultFile = RESULT_FILE;
+  if (!first.empty()) settings.folders.push_back(first);
+  settings.folders.insert(settings.folders.end(), o.folders.begin(), o.folders.end());
   settings.port = o.port;
   settings.portGiven = o.portGiven;
   settings.bind = o.bind;
@@ -101,15 +110,19 @@ void serveRun(const Program& program, const ServeOptions& o) {
                     MESHPLAY_VIEWER, profileFacts(), 0};
   settings.encoding.row = static_cast<std::size_t>(NX) + 1;
   settings.fieldsPerRecord = RECORD_VALUES;
-  LiveRun live(program, o);
-  serve(program, settings, live);
+  settings.source = [&program, &o](const std::string& runFolder) {
+    return std::make_unique<LiveRun>(program, o, runFolder);
+  };
+  settings.endsRun = [](double t, bool read) { return runHasEnded(t, read, false); };
+  serve(program, settings);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   ServeOptions options;
-  return runProgram(
-      argc, argv, commandLine(options),
-      [&options](const Program& program, const std::string&) { serveRun(program, options); });
+  return runProgram(argc, argv, commandLine(options),
+                    [&options](const Program& program, const std::string& folder) {
+                      serveRuns(program, folder, options);
+                    });
 }

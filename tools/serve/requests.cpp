@@ -5,6 +5,7 @@
 #include <sys/random.h>
 
 #include <cerrno>
+#include <algorithm>
 #include <cstring>
 #include <string_view>
 #include <vector>
@@ -104,7 +105,91 @@ bool wholeNumber(std::string_view text, unsigned long long limit, unsigned long 
   return value <= limit;
 }
 
+int hexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// `text` with each %XX made the byte it names; false for a "%" without two hex digits, for a NUL,
+// and in a path (`inPath`) for an encoded "/", which would make one name of two parts.
+bool decodeName(std::string_view text, bool inPath, std::string& out) {
+  out.clear();
+  for (std::size_t k = 0; k < text.size(); ++k) {
+    if (text[k] != '%') {
+      out += text[k];
+      continue;
+    }
+    if (text.size() - k < 3) return false;
+    const int high = hexDigit(text[k + 1]), low = hexDigit(text[k + 2]);
+    if (high < 0 || low < 0) return false;
+    const char byte = static_cast<char>(high * 16 + low);
+    if (byte == '\0' || (inPath && byte == '/')) return false;
+    out += byte;
+    k += 2;
+  }
+  return !out.empty();
+}
+
+Resource resourceAndName(std::string_view path, std::string& name);
+
+// A run's name from the path after /r/: parts between slashes, none empty, "." or "..".
+bool runName(std::string_view path, std::string& name) {
+  if (!decodeName(path, true, name)) return false;
+  for (std::size_t at = 0; at <= name.size();) {
+    const std::size_t slash = std::min(name.find('/', at), name.size());
+    const std::string_view part(name.data() + at, slash - at);
+    if (part.empty() || part == "." || part == "..") return false;
+    at = slash + 1;
+  }
+  return true;
+}
+
+// The resource a path names, and for a run's the run's name.
+Resource resourceOf(std::string_view path, std::string& name) {
+  const Resource resource = resourceAndName(path, name);
+  if (resource == Resource::None) name.clear();
+  return resource;
+}
+
+Resource resourceAndName(std::string_view path, std::string& name) {
+  if (path == "/") return Resource::Page;
+  if (path == "/run") return Resource::Run;
+  if (path == "/runs") return Resource::Runs;
+  if (path == "/compare") return Resource::Compare;
+  constexpr std::string_view RUNS = "/r/", STREAM = "/run";
+  if (path.substr(0, RUNS.size()) != RUNS) return Resource::None;
+  path.remove_prefix(RUNS.size());
+  if (path.size() > STREAM.size() && path.substr(path.size() - STREAM.size()) == STREAM) {
+    return runName(path.substr(0, path.size() - STREAM.size()), name) ? Resource::RunStream
+                                                                      : Resource::None;
+  }
+  if (!path.empty() && path.back() == '/') {
+    return runName(path.substr(0, path.size() - 1), name) ? Resource::RunPage : Resource::None;
+  }
+  return Resource::None;
+}
+
 }  // namespace
+
+std::string encodeName(const std::string& name, bool inPath) {
+  static const char DIGITS[] = "0123456789ABCDEF";
+  std::string out;
+  for (const char c : name) {
+    const auto b = static_cast<unsigned char>(c);
+    const bool plain = (b >= 'a' && b <= 'z') || (b >= 'A' && b <= 'Z') || (b >= '0' && b <= '9') ||
+                       b == '-' || b == '.' || b == '_' || b == '~' || (inPath && b == '/');
+    if (plain) {
+      out += c;
+    } else {
+      out += '%';
+      out += DIGITS[b >> 4];
+      out += DIGITS[b & 15];
+    }
+  }
+  return out;
+}
 
 Verdict checkRequest(const RequestFacts& request, const Access& access) {
   Verdict verdict;
@@ -126,7 +211,20 @@ Verdict checkRequest(const RequestFacts& request, const Access& access) {
   const std::string_view path = target.substr(0, mark);
   const std::string_view query =
       mark == std::string_view::npos ? std::string_view() : target.substr(mark + 1);
-  verdict.resource = path == "/" ? Resource::Page : path == "/run" ? Resource::Run : Resource::None;
+  verdict.resource = resourceOf(path, verdict.name);
+  if (verdict.resource == Resource::Compare) {
+    // Each run= of the query, in order; one that is not a name is no comparison.
+    std::string_view rest = query;
+    while (!rest.empty()) {
+      const std::size_t amp = rest.find('&');
+      const std::string_view item = rest.substr(0, amp);
+      rest = amp == std::string_view::npos ? std::string_view() : rest.substr(amp + 1);
+      if (item.substr(0, 4) != "run=") continue;
+      std::string run;
+      if (!decodeName(item.substr(4), false, run)) verdict.resource = Resource::None;
+      verdict.names.push_back(run);
+    }
+  }
   if (verdict.resource == Resource::None) {
     verdict.status = 404;
     return verdict;

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace companion {
 
@@ -26,7 +27,11 @@ struct RequestFacts {
   unsigned hosts = 1;    // Host headers given: two that may differ are no answer to trust
 };
 
-enum class Resource { None, Page, Run };
+// What a request asks for. A server of one run has its page (/) and its stream (/run); a server of
+// a study has its index (/), the runs' states (/runs), a comparison of runs (/compare?run=A&run=B)
+// and each run's page and stream (/r/NAME/, /r/NAME/run). Which of them a server has, and which
+// names, it says itself: the checks here read the request alone.
+enum class Resource { None, Page, Run, Runs, Compare, RunPage, RunStream };
 
 struct Verdict {
   int status = 0;  // 200, or the refusal: 400, 401, 403, 404 or 405
@@ -42,6 +47,10 @@ struct Verdict {
   bool resume = false;
   std::uint32_t run = 0;
   long from = 0;
+  // RunPage, RunStream: the run's name, its bytes as the path gives them percent-encoded; Compare:
+  // the names of the runs, in order.
+  std::string name;
+  std::vector<std::string> names;
 };
 
 // The checks in order: more than one Host header is refused (400); a Host that is neither localhost
@@ -51,6 +60,10 @@ struct Verdict {
 // cookie, compared in constant time: none given is 401, none right 403. When --bind names every
 // address ("0.0.0.0", "::"), a Host that is any address literal is let through, as no DNS name is.
 Verdict checkRequest(const RequestFacts& request, const Access& access);
+
+// A run's name as it stands in an address: every byte but letters, digits and "-._~" as %XX, and
+// a "/" as it is where `inPath` (between its parts in the path of /r/NAME/), as %2F elsewhere.
+std::string encodeName(const std::string& name, bool inPath);
 
 // Random bytes from the system; and `bytes` of them as lower-case hexadecimal: tokens, nonces.
 void randomBytes(void* out, std::size_t bytes);

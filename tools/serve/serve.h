@@ -4,7 +4,9 @@
 
 #include <cstddef>
 #include <functional>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "common/mesh_values.h"
 #include "common/program.h"
@@ -33,19 +35,27 @@ class StepSource {
 inline constexpr long DEFAULT_PORT = 8765;
 
 struct ServeSettings {
-  std::string resultFile;  // followed in the working folder
+  // The folders of a study (each a run, or holding runs below it); none for the working folder's
+  // one run.
+  std::vector<std::string> folders;
   long port = DEFAULT_PORT;
   bool portGiven = false;
   std::string bind;  // --bind: "" for loopback alone
+  // The pages' facts: for the one run's page, its title; for a study's, the program's.
   PageFacts facts;
   EncodingOptions encoding;
   std::size_t fieldsPerRecord = 0;  // of a result record
+  // The run of a folder as the profile's walk finds it.
+  std::function<std::unique_ptr<StepSource>(const std::string& folder)> source;
+  // Whether a record whose time is `t` (`read`: a time could be read at all) ends its run, as the
+  // viewer decides it.
+  std::function<bool(double t, bool read)> endsRun;
 };
 
-// Begins the run and listens; prints the URL to open, with its token, as one line on stdout, at
+// Finds the runs and listens; prints the URL to open, with its token, as one line on stdout, at
 // once; then serves until a stop signal comes, and returns once every connection is closed.
-// Throws Failure, before anything is served, when the node or element file cannot be opened, the
-// address is not one, or the port cannot be had.
-void serve(const Program& program, const ServeSettings& settings, StepSource& source);
+// Throws Failure, before anything is served, when the one run's node or element file cannot be
+// opened, a study's folder is none, the address is not one, or the port cannot be had.
+void serve(const Program& program, const ServeSettings& settings);
 
 }  // namespace companion

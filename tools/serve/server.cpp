@@ -1,18 +1,24 @@
-// The server's loop: where it listens, what it accepts, when it looks and beats, how it stops.
+// The server's loop: where it listens, what it accepts, where it finds runs, when it beats, how
+// it stops; and the pages and data it answers with.
 #include "serve/server.h"
 
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <utility>
 
 #include "common/failure.h"
+#include "common/mesh_values.h"
 #include "common/signals.h"
+#include "player/page_parts.h"
 #include "serve/session.h"
 
 namespace companion {
@@ -26,18 +32,11 @@ constexpr std::size_t MAX_CONNECTIONS = 2000;
 constexpr rlim_t OWN_DESCRIPTORS = 32;
 // Ports tried from the default one on while they are taken.
 constexpr long PORTS_TRIED = 100;
-// How often the file is looked at whatever inotify says: where it says nothing (NFS).
-constexpr auto CHECK_INTERVAL = std::chrono::milliseconds(500);
-// The least time between two looks at the file that inotify asks for: a solver writing hundreds
-// of records a second is taken in a few at a time, each look one pass over the new bytes, one
-// chunk deflated and one write to each client, for at most this much more delay.
-constexpr auto LOOK_GAP = std::chrono::milliseconds(20);
-// While more is there to read, the next look waits as long as a client has more than this still
-// to write of what the last ones brought, a little at a time and at most PAUSE_LIMIT: reading
-// flat out must not leave the clients behind, and a client that stopped reading must not stop it.
-constexpr std::size_t FEED_AHEAD = std::size_t{1} << 20;
-constexpr auto PAUSE_STEP = std::chrono::milliseconds(2);
-constexpr auto PAUSE_LIMIT = std::chrono::milliseconds(100);
+// How often a study's folders are looked at again for new runs: a job that starts is listed within
+// about this, wherever its folder is.
+constexpr auto SCAN_INTERVAL = std::chrono::seconds(1);
+// A comparison shows two to six runs.
+constexpr std::size_t FEWEST_COMPARED = 2, MOST_COMPARED = 6;
 // A heartbeat frame goes out when no step went out for this long.
 constexpr auto HEARTBEAT_INTERVAL = std::chrono::seconds(2);
 
@@ -51,21 +50,26 @@ bool isLoopback(const net::ip::address& address) {
 
 }  // namespace
 
-Server::Server(const Program& program, const ServeSettings& settings, StepSource& source)
-    : program_(program),
-      source_(source),
-      page_(pageParts(settings.facts, true)),
-      follower_(watch_, ".", settings.fieldsPerRecord),
-      hub_(settings.encoding) {
-  source_.restart();
-  // Run ids differ from one run to the next, and from those of an earlier server: a page that
-  // reconnects to a server started again takes its run as a new one.
-  std::uint32_t first = 0;
-  randomBytes(&first, sizeof first);
-  hub_.begin(first);
+Server::Server(const Program& program, const ServeSettings& settings)
+    : program_(program), settings_(settings), setup_{io_,       watch_,  program_,
+                                                     settings_, study(), scratch_} {
+  if (study()) {
+    for (const std::string& folder : settings_.folders) {
+      struct stat info {};
+      if (::stat(folder.c_str(), &info) != 0) throw systemFailure(folder, errno);
+      if (!S_ISDIR(info.st_mode)) throw Failure(folder + ": is not a folder");
+    }
+    scanner_ = std::make_unique<StudyScanner>(settings_.folders);
+  } else {
+    // The one run: its node and element files are there now, or the server does not start.
+    settings_.source(".")->restart();
+    runs_.emplace("", std::make_unique<RunFollow>(setup_, "", ".", true));
+  }
   access_.token = randomHex(24);
-  listen(settings);
+  listen();
 }
+
+Server::~Server() = default;
 
 std::string Server::url() const {
   const tcp::endpoint local = acceptor_.local_endpoint();
@@ -78,7 +82,8 @@ std::string Server::url() const {
   return "http://" + host + ":" + std::to_string(local.port()) + "/?token=" + access_.token;
 }
 
-void Server::listen(const ServeSettings& settings) {
+void Server::listen() {
+  const ServeSettings& settings = settings_;
   beast::error_code error;
   const net::ip::address address = settings.bind.empty()
                                        ? net::ip::make_address("127.0.0.1")
@@ -139,13 +144,17 @@ void Server::run() {
   }
   if (watch_.fd() >= 0) {
     changes_.assign(::dup(watch_.fd()));
+    waitForChanges();
   } else {
-    program_.warn("inotify is not available: the file is looked at every half second");
+    program_.warn("inotify is not available: the files are looked at every half second");
   }
   accept();
-  check();
   beat();
-  look();
+  if (study()) {
+    scan();
+  } else {
+    runs_.begin()->second->start();
+  }
   io_.run();
 }
 
@@ -159,73 +168,41 @@ void Server::accept() {
       });
       return;
     }
-    if (connections_.size() < maxConnections_) {
+    // A study's runs hold a descriptor each for the files they follow.
+    const std::size_t room = maxConnections_ > runs_.size() ? maxConnections_ - runs_.size() : 0;
+    if (connections_.size() < room) {
       socket.set_option(tcp::no_delay(true), error);  // frames go out as they come
       std::make_shared<Session>(context_, std::move(socket))->start();
     } else if (!saidFull_) {
       saidFull_ = true;
-      program_.warn(std::to_string(maxConnections_) + " connections at once, the most this " +
-                    "server takes: more are closed as they come");
+      program_.warn(std::to_string(room) + " connections at once, the most this server takes: " +
+                    "more are closed as they come");
     }
     accept();
   });
 }
 
-// inotify and the pipe say when a look is wanted; the look drains what they said, and they are
-// waited on again after it.
+// inotify tells of changes to every run's file and folder: each run looks at its own.
 void Server::waitForChanges() {
-  if (waitingForChanges_ || !changes_.is_open() || stopping_) return;
-  waitingForChanges_ = true;
   changes_.async_wait(net::posix::descriptor_base::wait_read, [this](beast::error_code error) {
-    waitingForChanges_ = false;
-    if (!error && !stopping_) lookSoon();
-  });
-}
-
-void Server::waitForPipe() {
-  if (waitingForPipe_ || !pipe_.is_open() || stopping_) return;
-  waitingForPipe_ = true;
-  pipe_.async_wait(net::posix::descriptor_base::wait_read,
-                   [this, opens = pipeOpens_](beast::error_code error) {
-                     if (opens != pipeOpens_) return;  // a pipe closed since
-                     waitingForPipe_ = false;
-                     if (!error && !stopping_) lookSoon();
-                   });
-}
-
-void Server::check() {
-  checkTimer_.expires_after(CHECK_INTERVAL);
-  checkTimer_.async_wait([this](beast::error_code error) {
-    if (error || stopping_) return;  // a timer that went off as it was cancelled is no error
-    lookSoon();
-    check();
-  });
-}
-
-void Server::lookSoon() {
-  if (lookDue_ || stopping_) return;
-  lookDue_ = true;
-  lookTimer_.expires_at(lastLook_ + LOOK_GAP);
-  lookTimer_.async_wait([this](beast::error_code error) {
     if (error || stopping_) return;
-    lookDue_ = false;
-    look();
+    watch_.drain([this](int watch) {
+      for (auto& [name, run] : runs_) run->changed(watch);
+    });
+    waitForChanges();
   });
 }
 
-void Server::lookOn(Clock::time_point since) {
-  lookDue_ = true;
-  if (hub_.mostBehind() > FEED_AHEAD && Clock::now() - since < PAUSE_LIMIT) {
-    lookTimer_.expires_after(PAUSE_STEP);
-    lookTimer_.async_wait([this, since](beast::error_code error) {
-      if (!error && !stopping_) lookOn(since);
-    });
-    return;
+void Server::scan() {
+  for (const FoundRun& found : scanner_->scan()) {
+    auto& run = runs_[found.name];
+    run = std::make_unique<RunFollow>(setup_, found.name, found.path, false);
+    run->start();
   }
-  net::post(io_, [this] {
-    if (stopping_) return;
-    lookDue_ = false;
-    look();
+  for (const std::string& trouble : scanner_->takeTroubles()) program_.warn(trouble);
+  scanTimer_.expires_after(SCAN_INTERVAL);
+  scanTimer_.async_wait([this](beast::error_code error) {
+    if (!error && !stopping_) scan();
   });
 }
 
@@ -233,89 +210,105 @@ void Server::beat() {
   heartbeatTimer_.expires_after(HEARTBEAT_INTERVAL);
   heartbeatTimer_.async_wait([this](beast::error_code error) {
     if (error || stopping_) return;
-    hub_.heartbeat(std::chrono::duration<double>(Clock::now() - lastRecord_).count());
+    for (auto& [name, run] : runs_) run->heartbeat();
     beat();
   });
 }
 
-void Server::beginRun() {
-  if (!ended_) warnNotFinite(program_, hub_.replaced());  // the run before, cut short
-  ended_ = false;
-  lastRecord_ = Clock::now();
-  try {
-    source_.restart();
-  } catch (const Interrupted&) {
-    throw;
-  } catch (const Failure& failure) {
-    program_.warn(std::string(failure.what()) + "; the new run shows nothing");
-    ended_ = true;
-  }
-  hub_.begin(hub_.run() + 1);
-}
-
-void Server::endRun() {
-  hub_.end();
-  warnNotFinite(program_, hub_.replaced());
-}
-
-void Server::take(const Arrival& arrival) {
-  if (arrival.newRun) beginRun();
-  if (arrival.records > 0) lastRecord_ = Clock::now();
-  if (ended_ || (arrival.records == 0 && !arrival.closed)) return;
-  ended_ = source_.take(arrival, [this](const StepData& step) { hub_.add(step); });
-  hub_.publish();
-  if (ended_) endRun();
-}
-
-void Server::look() {
-  if (stopping_) return;
-  lastLook_ = Clock::now();
-  bool more = false;
-  try {
-    watch_.drain([](int) {});  // the one file's and folder's events: this look takes them all
-    const Arrival arrival = follower_.look();
-    if (!arrival.trouble.empty()) program_.warn(arrival.trouble);
-    take(arrival);
-    more = arrival.more;
-    failed_.clear();
-  } catch (const Interrupted&) {
-    return;  // a stop signal came while the run was read: the stop is on its way
-  } catch (const Failure& failure) {
-    // Whatever fails with the run, the server goes on serving what it has, and tries again.
-    if (failure.what() != failed_) {
-      failed_ = failure.what();
-      program_.warn(failed_ + "; still serving, trying again");
-    }
-  }
-  if (follower_.opens() != pipeOpens_) {
-    pipeOpens_ = follower_.opens();
-    beast::error_code ignored;
-    pipe_.close(ignored);  // a pipe whose writer left reads as ready for ever
-    waitingForPipe_ = false;
-    if (follower_.pipe() >= 0) pipe_.assign(::dup(follower_.pipe()), ignored);
-  }
-  waitForChanges();
-  waitForPipe();
-  if (more) lookOn(Clock::now());
-}
-
 void Server::stop() {
   stopping_ = true;
-  if (!ended_) warnNotFinite(program_, hub_.replaced());
   beast::error_code ignored;
   acceptor_.close(ignored);
   changes_.close(ignored);
   stopped_.close(ignored);
-  pipe_.close(ignored);
-  checkTimer_.cancel();
   heartbeatTimer_.cancel();
   acceptTimer_.cancel();
-  lookTimer_.cancel();
+  scanTimer_.cancel();
+  for (auto& [name, run] : runs_) run->stop();
   connections_.closeAll();
 }
 
-void serve(const Program& program, const ServeSettings& settings, StepSource& source) {
-  Server server(program, settings, source);
+RunFollow* Server::listed(const std::string& name) const {
+  const auto found = runs_.find(name);
+  return found == runs_.end() ? nullptr : found->second.get();
+}
+
+RunFollow* Server::stream(const Verdict& verdict) {
+  if (verdict.resource == Resource::Run && !study()) return runs_.begin()->second.get();
+  if (verdict.resource == Resource::RunStream && study()) return listed(verdict.name);
+  return nullptr;
+}
+
+const LivePage& Server::runPage(const RunFollow& run) {
+  auto found = pages_.find(run.name());
+  if (found == pages_.end()) {
+    PageFacts facts = settings_.facts;
+    if (study()) facts.title = run.name() + " \u2014 " + settings_.facts.program;
+    found = pages_.emplace(run.name(), LivePage(pageParts(facts, true))).first;
+  }
+  return found->second;
+}
+
+// The runs' states, as the index reads them: a JSON array of {name, key, href, state, reason,
+// steps, time, age}, `key` the name as an address gives it.
+std::string Server::runs() const {
+  std::string json = "[";
+  for (const auto& [name, run] : runs_) {
+    const RunState state = run->state();
+    const std::string key = encodeName(name, false);
+    if (json.size() > 1) json += ",\n";
+    json += "{\"name\": " + jsonText(name) + ", \"key\": \"" + key + "\", \"href\": \"r/" +
+            encodeName(name, true) + "/\", \"state\": \"" + kindName(state.kind) +
+            "\", \"reason\": " + jsonText(state.reason) +
+            ", \"steps\": " + std::to_string(state.steps) + ", \"time\": ";
+    if (std::isfinite(state.time)) {
+      appendNumber(json, state.time);
+    } else {
+      json += "null";
+    }
+    json += ", \"age\": ";
+    appendNumber(json, std::round(state.age * 10) / 10);
+    json += "}";
+  }
+  return json + "]";
+}
+
+Answer Server::answer(const Verdict& verdict, const std::string& nonce) {
+  constexpr const char* HTML = "text/html; charset=windows-1252";
+  if (!study()) {
+    if (verdict.resource != Resource::Page) return {};
+    return {HTML, runPage(*runs_.begin()->second).text(nonce)};
+  }
+  switch (verdict.resource) {
+    case Resource::Page: {
+      PageFacts facts = settings_.facts;
+      facts.title = "A study \u2014 " + settings_.facts.program;
+      return {HTML, LivePage(pageParts(facts, true, PageKind::Index)).text(nonce)};
+    }
+    case Resource::Runs: return {"application/json", runs()};
+    case Resource::RunPage: {
+      const RunFollow* run = listed(verdict.name);
+      if (run == nullptr) return {};
+      return {HTML, runPage(*run).text(nonce)};
+    }
+    case Resource::Compare: {
+      if (verdict.names.size() < FEWEST_COMPARED || verdict.names.size() > MOST_COMPARED) return {};
+      PageFacts facts = settings_.facts;
+      for (const std::string& name : verdict.names) {
+        if (listed(name) == nullptr) return {};
+        facts.runs.push_back(name);
+        facts.streams.push_back("r/" + encodeName(name, true) + "/run");
+      }
+      facts.title = "Comparing " + std::to_string(facts.runs.size()) + " runs \u2014 " +
+                    settings_.facts.program;
+      return {HTML, LivePage(pageParts(facts, true, PageKind::Comparison)).text(nonce)};
+    }
+    default: return {};
+  }
+}
+
+void serve(const Program& program, const ServeSettings& settings) {
+  Server server(program, settings);
   std::printf("%s\n", server.url().c_str());
   std::fflush(stdout);
   if (!server.access().bind.empty()) {

@@ -1,70 +1,67 @@
-// The server on one thread: listening, accepting, following result.dat, heartbeats, stopping.
+// The server on one thread: listening, accepting, finding and following the runs, heartbeats,
+// stopping; and what it serves (its site): the one run's page and stream, or a study's index, its
+// runs' states, their pages and streams, and comparisons of them.
 #pragma once
 
 #include <chrono>
+#include <map>
+#include <memory>
 #include <string>
 
 #include "common/program.h"
+#include "model/input_stream.h"
 #include "serve/context.h"
-#include "serve/follower.h"
-#include "serve/hub.h"
+#include "serve/follow.h"
 #include "serve/net.h"
 #include "serve/requests.h"
+#include "serve/scan.h"
 #include "serve/serve.h"
 #include "serve/watch.h"
 
 namespace companion {
 
-class Server {
+class Server : public Site {
  public:
-  Server(const Program& program, const ServeSettings& settings, StepSource& source);
+  Server(const Program& program, const ServeSettings& settings);
+  ~Server() override;
   void run();
   // The address to open, with the token.
   std::string url() const;
   const Access& access() const { return access_; }
 
- private:
-  using Clock = std::chrono::steady_clock;
+  Answer answer(const Verdict& verdict, const std::string& nonce) override;
+  RunFollow* stream(const Verdict& verdict) override;
 
-  void listen(const ServeSettings& settings);
+ private:
+  bool study() const { return !settings_.folders.empty(); }
+  void listen();
   void accept();
   void waitForChanges();
-  void waitForPipe();
-  void check();
-  void lookSoon();
-  void lookOn(Clock::time_point since);
-  void look();
-  void take(const Arrival& arrival);
-  void beginRun();
-  void endRun();
+  void scan();
   void beat();
   void stop();
+  RunFollow* listed(const std::string& name) const;
+  const LivePage& runPage(const RunFollow& run);
+  std::string runs() const;
 
   const Program& program_;
-  StepSource& source_;
-  // Declared first, gone last: connections leave it as they go, the last ones with the hub.
+  const ServeSettings& settings_;
+  // Declared first, gone last: connections leave it as they go, the last ones with the runs.
   Connections connections_;
   Access access_;
-  LivePage page_;
-  FileWatch watch_;
-  ResultFollower follower_;
   net::io_context io_{1};
-  Hub hub_;
-  const SessionContext context_{hub_, access_, page_, connections_};
+  FileWatch watch_;
+  InputStream scratch_;
+  const FollowSetup setup_;
+  std::unique_ptr<StudyScanner> scanner_;
+  std::map<std::string, std::unique_ptr<RunFollow>> runs_;  // by name; the one run's is ""
+  std::map<std::string, LivePage> pages_;                   // the runs' pages, made when asked
+  const SessionContext context_{*this, access_, connections_};
   tcp::acceptor acceptor_{io_};
   std::size_t maxConnections_ = 0;
   bool saidFull_ = false;
-  net::posix::stream_descriptor changes_{io_}, stopped_{io_}, pipe_{io_};
-  bool waitingForChanges_ = false;
-  unsigned pipeOpens_ = 0;  // the follower's file that pipe_ waits on
-  bool waitingForPipe_ = false;
-  net::steady_timer checkTimer_{io_}, heartbeatTimer_{io_}, acceptTimer_{io_}, lookTimer_{io_};
-  bool lookDue_ = false;  // lookTimer_ is set for the next look
-  Clock::time_point lastLook_{};
-  bool ended_ = false;          // the run has ended: records are ignored until a new one
-  bool saidNotFinite_ = false;  // of this run
-  std::string failed_;          // the last failure said, until a look goes through
-  Clock::time_point lastRecord_ = Clock::now();
+  net::posix::stream_descriptor changes_{io_}, stopped_{io_};
+  net::steady_timer heartbeatTimer_{io_}, acceptTimer_{io_}, scanTimer_{io_};
   bool stopping_ = false;
 };
 

@@ -1,6 +1,8 @@
 // A connection's requests, its responses and refusals, and the stream of the run's frames.
 #include "serve/session.h"
 
+#include "serve/follow.h"
+
 #include <algorithm>
 #include <chrono>
 #include <string>
@@ -45,7 +47,7 @@ const char* refusal(int status) {
     case 403:
       return "Refused: a wrong token, or a Host that is neither localhost nor a loopback "
              "address nor the address the server was told to listen on.\n";
-    case 404: return "Not found: the server has the page, /, and its data, /run.\n";
+    case 404: return "Not found: the server has its page, /, and what the page asks for.\n";
     case 405: return "Only GET and HEAD.\n";
     case 413: return "A request has no body.\n";
     case 431: return "The request's headers are too large.\n";
@@ -71,7 +73,11 @@ void Session::close() {
   if (closed_) return;
   closed_ = true;
   const std::shared_ptr<Session> self = shared_from_this();  // the hub may hold the last one
-  if (streaming_) context_.hub.leave(this);
+  if (hub_ != nullptr) {
+    hub_->leave(this);
+    hub_ = nullptr;
+    run_->left();
+  }
   beast::error_code ignored;
   stream_.socket().shutdown(tcp::socket::shutdown_both, ignored);
   stream_.close();
@@ -118,41 +124,49 @@ void Session::onRead(beast::error_code error) {
                            header("X-Meshplay-Token"),
                            static_cast<unsigned>(hosts)};
   const Verdict verdict = checkRequest(facts, context_.access);
-  if (verdict.status == 200 && verdict.resource == Resource::Run &&
-      request.method() == http::verb::get) {
-    stream(verdict, request.version());
+  const bool streams = verdict.resource == Resource::Run || verdict.resource == Resource::RunStream;
+  RunFollow* run = verdict.status == 200 && streams ? context_.site.stream(verdict) : nullptr;
+  if (run != nullptr && request.method() == http::verb::get) {
+    stream(*run, verdict, request.version());
   } else {
-    respond(verdict, request);
+    respond(verdict, request, run);
   }
 }
 
-void Session::respond(const Verdict& verdict, const http::request<http::empty_body>& request) {
+void Session::respond(const Verdict& verdict, const http::request<http::empty_body>& request,
+                      RunFollow* run) {
+  int status = verdict.status;
+  Answer answer;
+  const std::string nonce = randomHex(16);
+  if (status == 200 && run == nullptr) {
+    answer = context_.site.answer(verdict, nonce);
+    if (answer.type.empty()) status = 404;
+  }
   auto response = std::make_shared<http::response<http::string_body>>(
-      static_cast<http::status>(verdict.status), request.version());
-  if (verdict.status == 200 && verdict.resource == Resource::Page) {
-    const std::string nonce = randomHex(16);
+      static_cast<http::status>(status), request.version());
+  if (status == 200 && run == nullptr) {
     secure(*response, "default-src 'none'; script-src 'nonce-" + nonce + "'; style-src 'nonce-" +
                           nonce +
                           "'; connect-src 'self'; base-uri 'none'; form-action 'none'; "
                           "frame-ancestors 'none'");
-    response->set(http::field::content_type, "text/html; charset=windows-1252");
-    response->body() = context_.page.text(nonce);
-  } else if (verdict.status == 200) {  // HEAD /run
+    response->set(http::field::content_type, answer.type);
+    response->body() = std::move(answer.body);
+  } else if (status == 200) {  // HEAD of a stream
     secure(*response, NO_CONTENT_POLICY);
     response->set(http::field::content_type, "application/octet-stream");
   } else {
     secure(*response, NO_CONTENT_POLICY);
     response->set(http::field::content_type, "text/plain; charset=utf-8");
-    if (verdict.status == 405) response->set(http::field::allow, "GET, HEAD");
-    response->body() = refusal(verdict.status);
+    if (status == 405) response->set(http::field::allow, "GET, HEAD");
+    response->body() = refusal(status);
   }
-  if (verdict.setCookie) {
+  if (verdict.setCookie && status == 200) {
     response->set(http::field::set_cookie, verdict.cookieName + "=" + context_.access.token +
                                                "; Path=/; HttpOnly; SameSite=Strict");
   }
   // A refused request ends its connection: a client that keeps asking without the token must not
   // hold one of the connections the viewers need.
-  response->keep_alive(verdict.status == 200 && request.keep_alive());
+  response->keep_alive(status == 200 && request.keep_alive());
   response->prepare_payload();
   if (request.method() == http::verb::head) response->body().clear();
   write(std::move(response));
@@ -204,7 +218,7 @@ void Session::lingerRead() {
                           });
 }
 
-void Session::stream(const Verdict& verdict, unsigned version) {
+void Session::stream(RunFollow& run, const Verdict& verdict, unsigned version) {
   // HTTP/1.0 has no chunks: its client reads the frames until the connection closes.
   chunked_ = version >= 11;
   head_ = std::make_unique<http::response<http::empty_body>>(http::status::ok, chunked_ ? 11 : 10);
@@ -213,8 +227,10 @@ void Session::stream(const Verdict& verdict, unsigned version) {
   head_->chunked(chunked_);
   head_->keep_alive(chunked_);
   serializer_ = std::make_unique<http::response_serializer<http::empty_body>>(*head_);
-  streaming_ = writing_ = true;
-  context_.hub.join(shared_from_this(), verdict);
+  writing_ = true;
+  run_ = &run;
+  hub_ = &run.hub();
+  hub_->join(shared_from_this(), verdict);
   stream_.expires_after(WRITE_TIME);
   http::async_write_header(stream_, *serializer_,
                            [self = shared_from_this()](beast::error_code error, std::size_t) {

@@ -33,15 +33,18 @@ class Session : public Client, public Connection, public std::enable_shared_from
  private:
   void read();
   void onRead(beast::error_code error);
-  void respond(const Verdict& verdict, const http::request<http::empty_body>& request);
+  void respond(const Verdict& verdict, const http::request<http::empty_body>& request,
+               RunFollow* run);
   void refuse(http::status status);
   void write(std::shared_ptr<http::response<http::string_body>> response);
   void linger();
   void lingerRead();
-  void stream(const Verdict& verdict, unsigned version);
+  void stream(RunFollow& run, const Verdict& verdict, unsigned version);
   void pump();
 
   SessionContext context_;
+  RunFollow* run_ = nullptr;  // the run streamed, and its hub
+  Hub* hub_ = nullptr;
   beast::tcp_stream stream_;
   beast::flat_buffer buffer_;
   std::optional<http::request_parser<http::empty_body>> parser_;
@@ -49,7 +52,7 @@ class Session : public Client, public Connection, public std::enable_shared_from
   // The stream.
   std::unique_ptr<http::response<http::empty_body>> head_;
   std::unique_ptr<http::response_serializer<http::empty_body>> serializer_;
-  bool streaming_ = false, writing_ = false, dropped_ = false;
+  bool writing_ = false, dropped_ = false;
   bool chunked_ = true;  // an HTTP/1.0 client is sent the frames as they are, then the close
   std::deque<Buffer> queue_;
   Backlog backlog_;
