@@ -282,7 +282,10 @@ function createComparison(root, meta) {
     runs: { value: Object.freeze(runs.map((run) => run.name)), enumerable: true },
     time: { get: () => state.t, enumerable: true },
     playing: { get: () => state.playing, enumerable: true },
-    shown: { get: () => Object.freeze(runs.map((run) => run.shown)), enumerable: true },
+    shown: {
+      get: () => Object.freeze(runs.map((run) => stepAtTime(run.store, state.t))),
+      enumerable: true,
+    },
     steps: { get: () => Object.freeze(runs.map((run) => run.store.steps)), enumerable: true },
     canvases: { value: Object.freeze(runs.map((run) => run.picture)), enumerable: true },
     colourRange: { get: () => colourRange(), enumerable: true },

@@ -127,7 +127,7 @@ Hub& RunFollow::hub() {
 }
 
 void RunFollow::left() {
-  if (kept_ || !hub_ || hub_->clients() > 0) return;
+  if (stopping_ || kept_ || !hub_ || hub_->clients() > 0) return;
   dropTimer_.expires_after(KEEP_UNWATCHED);
   dropTimer_.async_wait([this](beast::error_code error) {
     if (!error && !stopping_ && hub_ && hub_->clients() == 0 && !follower_.isPipe()) drop();
