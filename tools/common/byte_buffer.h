@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstring>
 #include <memory>
+#include <utility>
 
 namespace companion {
 
@@ -38,6 +39,14 @@ class ByteBuffer {
     }
     std::memmove(data_.get(), data_.get() + bytes, size_ - bytes);
     size_ -= bytes;
+  }
+  // Gives back the room beyond what it holds.
+  void shrink() {
+    if (capacity_ == size_) return;
+    std::unique_ptr<char[]> fitted(size_ > 0 ? new char[size_] : nullptr);
+    if (size_ > 0) std::memcpy(fitted.get(), data_.get(), size_);
+    data_ = std::move(fitted);
+    capacity_ = size_;
   }
   // Gives the memory back, keeping nothing.
   void release() {

@@ -79,17 +79,26 @@ void RunFollow::warn(const std::string& message) const {
 }
 
 void RunFollow::start() {
-  look();
+  // A study's runs take their first look in turns: a server started on hundreds of long ones
+  // answers its first page before it has read them all.
+  if (setup_.study) {
+    lookDue_ = true;
+    setup_.turns.want(this, false);
+  } else {
+    look();
+  }
   // A server of one run has always looked every half second as well; a study's runs where
   // inotify cannot see.
-  if (!setup_.study || setup_.watch.fd() < 0 || !inotifySees(folder_)) {
-    checkTimer_.expires_after(CHECK_INTERVAL);
-    checkTimer_.async_wait([this](beast::error_code error) {
-      if (error || stopping_) return;
-      lookSoon();
-      start();  // looks, and waits again
-    });
-  }
+  if (!setup_.study || setup_.watch.fd() < 0 || !inotifySees(folder_)) check();
+}
+
+void RunFollow::check() {
+  checkTimer_.expires_after(CHECK_INTERVAL);
+  checkTimer_.async_wait([this](beast::error_code error) {
+    if (error || stopping_) return;
+    lookSoon();
+    check();
+  });
 }
 
 void RunFollow::changed(int watch) {
@@ -216,11 +225,13 @@ void RunFollow::lookOn(Clock::time_point since) {
     });
     return;
   }
-  net::post(setup_.io, [this] {
-    if (stopping_) return;
-    lookDue_ = false;
-    look();
-  });
+  setup_.turns.want(this, hub_ != nullptr);
+}
+
+void RunFollow::turn() {
+  if (stopping_) return;
+  lookDue_ = false;
+  look();
 }
 
 void RunFollow::look() {
@@ -232,6 +243,7 @@ void RunFollow::look() {
     if (!arrival.trouble.empty()) warn(arrival.trouble);
     take(arrival);
     more = arrival.more;
+    follower_.settle();
     failure_.clear();
   } catch (const Interrupted&) {
     return;  // a stop signal came while the run was read: the stop is on its way

@@ -12,6 +12,7 @@
 #include "serve/hub.h"
 #include "serve/net.h"
 #include "serve/serve.h"
+#include "serve/turns.h"
 #include "serve/watch.h"
 
 namespace companion {
@@ -37,6 +38,7 @@ struct FollowSetup {
   const ServeSettings& settings;
   bool study;            // runs are named in messages
   InputStream& scratch;  // where a run's times are read: one for every run, as one reads at a time
+  ReadTurns& turns;      // for reading flat out
 };
 
 class RunFollow {
@@ -66,8 +68,11 @@ class RunFollow {
   void heartbeat();
   RunState state() const;
   void stop();
+  // The run's turn at reading flat out (ReadTurns).
+  void turn();
 
  private:
+  void check();
   void lookSoon();
   void lookOn(Clock::time_point since);
   void look();

@@ -183,12 +183,17 @@ bool ResultFollower::read(Arrival& arrival, std::size_t& taken) {
   return true;
 }
 
-Arrival ResultFollower::look() {
-  Arrival arrival;
+void ResultFollower::settle() {
   buffer_.drop(passed_);
   passed_ = 0;
-  // The room a file read flat out needed goes back once its bytes went on.
-  if (buffer_.size() == 0 && buffer_.capacity() > KEPT_ROOM) buffer_.release();
+  // Between two looks only a record cut short is kept: hundreds of runs read a few megabytes at a
+  // time, in turns, must not keep a few megabytes each.
+  if (buffer_.capacity() > KEPT_ROOM) buffer_.shrink();
+}
+
+Arrival ResultFollower::look() {
+  Arrival arrival;
+  settle();
   if (file_.get() < 0 && !open(arrival)) return arrival;
   struct stat info {};
   if (!pipe_ && ::stat(name_.c_str(), &info) != 0) {

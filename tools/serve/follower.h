@@ -86,6 +86,9 @@ class ResultFollower {
   // up everything else. A file that cannot be read is said in `trouble` once, and tried again at
   // the next look.
   Arrival look();
+  // The last arrival has been taken: its text is no longer read, and the room a file read flat out
+  // needed goes back.
+  void settle();
 
   // The most a record cut short may hold before its run is given up: far more than any record of
   // `fieldsPerRecord` numbers as a program writes them.

@@ -51,8 +51,8 @@ bool isLoopback(const net::ip::address& address) {
 }  // namespace
 
 Server::Server(const Program& program, const ServeSettings& settings)
-    : program_(program), settings_(settings), setup_{io_,       watch_,  program_,
-                                                     settings_, study(), scratch_} {
+    : program_(program), settings_(settings), setup_{io_,     watch_,   program_, settings_,
+                                                     study(), scratch_, turns_} {
   if (study()) {
     for (const std::string& folder : settings_.folders) {
       struct stat info {};
@@ -224,6 +224,7 @@ void Server::stop() {
   heartbeatTimer_.cancel();
   acceptTimer_.cancel();
   scanTimer_.cancel();
+  turns_.clear();
   for (auto& [name, run] : runs_) run->stop();
   connections_.closeAll();
 }

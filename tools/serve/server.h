@@ -52,6 +52,7 @@ class Server : public Site {
   net::io_context io_{1};
   FileWatch watch_;
   InputStream scratch_;
+  ReadTurns turns_{io_};
   const FollowSetup setup_;
   std::unique_ptr<StudyScanner> scanner_;
   std::map<std::string, std::unique_ptr<RunFollow>> runs_;  // by name; the one run's is ""
