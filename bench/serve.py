@@ -24,7 +24,6 @@ WORKERS (2: processes the clients are spread over), REPS (3)."""
 
 import multiprocessing
 import os
-import re
 import resource
 import selectors
 import shutil
@@ -39,6 +38,8 @@ import zlib
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "scripts"))
 import browsers  # noqa: E402
+from served import PER_RECORD, split_records  # noqa: E402
+import served  # noqa: E402
 
 build = os.path.abspath(sys.argv[1])
 CLIENTS = int(os.environ.get("CLIENTS", "200"))
@@ -46,12 +47,6 @@ LONG = int(os.environ.get("LONG", "3001"))
 IDLE = float(os.environ.get("IDLE", "10"))
 WORKERS = int(os.environ.get("WORKERS", "2"))
 REPS = int(os.environ.get("REPS", "3"))
-PER_RECORD = 2 + 2 * (1612 + 31)  # profile B's values a record
-
-
-def split_records(text):
-    ends = [m.end() for m in re.finditer(rb"\S+\s", text)][PER_RECORD - 1::PER_RECORD]
-    return [text[a:b] for a, b in zip([0] + ends, ends)]
 
 
 class Client:
@@ -140,28 +135,6 @@ class Crowd:
         return [r for p in self.pipes for r in p.recv()]
 
 
-class Server:
-    def __init__(self, folder):
-        self.proc = subprocess.Popen([build + "/meshplay-b-serve", "--port", "0"], cwd=folder,
-                                     stdout=subprocess.PIPE)
-        self.url = url = self.proc.stdout.readline().decode().strip()
-        self.port = int(re.search(r":(\d+)/", url).group(1))
-        self.token = url.strip().split("token=")[1]
-
-    def rss(self):
-        with open("/proc/%d/status" % self.proc.pid) as f:
-            return int(re.search(r"VmRSS:\s+(\d+)", f.read()).group(1)) / 1024
-
-    def cpu(self):
-        """Seconds on a CPU so far, to the nanosecond."""
-        with open("/proc/%d/schedstat" % self.proc.pid) as f:
-            return int(f.read().split()[0]) / 1e9
-
-    def stop(self):
-        self.proc.terminate()
-        self.proc.wait()
-
-
 def write(path, records, rate=0.0):
     """Appends the records, at `rate` a second or flat out; the time each one's last byte went."""
     written = []
@@ -206,7 +179,7 @@ def intake(demo, model):
             work = tempfile.mkdtemp(prefix="meshplay-bench-intake-")
             for name in ("geodata.dat", "tridata.dat"):
                 shutil.copy(os.path.join(model, name), work)
-            server = Server(work)
+            server = served.Server(build, work)
             crowd = Crowd(server, 1)
             time.sleep(0.3)
             before = server.cpu()
@@ -257,7 +230,7 @@ def main():
 
         print("Live server, profile-B demo (%d records of %d values), %d clients over %d "
               "processes" % (len(demo), PER_RECORD, CLIENTS, WORKERS))
-        server = Server(work)
+        server = served.Server(build, work)
         memory = [("no client, no run", server.rss())]
         cpu = [("no client", idle_cpu(server))]
 

@@ -12,11 +12,8 @@
 Usage: python3 bench/study.py BUILD_DIR    Environment: ENDED (500), WRITTEN (100), RATE (20),
 SECONDS (10: how long the runs are written), IDLE (10)."""
 
-import json
 import multiprocessing
 import os
-import re
-import urllib.request
 import shutil
 import subprocess
 import sys
@@ -25,6 +22,7 @@ import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "scripts"))
 import browsers  # noqa: E402
+from served import PER_RECORD, Server, split_records  # noqa: E402
 
 build = os.path.abspath(sys.argv[1])
 ENDED = int(os.environ.get("ENDED", "500"))
@@ -32,40 +30,6 @@ WRITTEN = int(os.environ.get("WRITTEN", "100"))
 RATE = float(os.environ.get("RATE", "20"))
 SECONDS = float(os.environ.get("SECONDS", "10"))
 IDLE = float(os.environ.get("IDLE", "10"))
-PER_RECORD = 2 + 2 * (1612 + 31)  # profile B's values a record
-
-
-def split_records(text):
-    ends = [m.end() for m in re.finditer(rb"\S+\s", text)][PER_RECORD - 1::PER_RECORD]
-    return [text[a:b] for a, b in zip([0] + ends, ends)]
-
-
-class Server:
-    def __init__(self, folder):
-        self.proc = subprocess.Popen([build + "/meshplay-b-serve", "--port", "0", folder],
-                                     stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
-        self.url = self.proc.stdout.readline().decode().strip()
-        self.started = time.monotonic()
-        self.base = self.url.split("?")[0]
-        self.token = self.url.split("token=")[1]
-
-    def runs(self):
-        request = urllib.request.Request(self.base + "runs", headers={"X-Meshplay-Token":
-                                                                      self.token})
-        with urllib.request.urlopen(request) as response:
-            return json.load(response)
-
-    def rss(self):
-        with open("/proc/%d/status" % self.proc.pid) as f:
-            return int(re.search(r"VmRSS:\s+(\d+)", f.read()).group(1)) / 1024
-
-    def cpu(self):
-        with open("/proc/%d/schedstat" % self.proc.pid) as f:
-            return int(f.read().split()[0]) / 1e9
-
-    def stop(self):
-        self.proc.terminate()
-        self.proc.wait()
 
 
 def poll(fn, timeout=60):
@@ -110,8 +74,8 @@ def main():
         print("A study of %d ended runs of the B demo (%d records of %d values each)" % (
             ENDED, len(records), PER_RECORD))
         b = browsers.Chromium(dict(os.environ))
-        server = Server(ended)
-        url_at = server.started
+        server = Server(build, work, [ended])
+        url_at = time.monotonic()
         memory = [("before the index", server.rss())]
         b.open(server.url)
         poll(lambda: b.run("return !!window.meshplay && meshplay.ready && "
@@ -154,7 +118,7 @@ def main():
                 os.link(os.path.join(demo, name), os.path.join(run, name))
             paths.append(os.path.join(run, "result.dat"))
             open(paths[-1], "wb").close()
-        server = Server(written_folder)
+        server = Server(build, work, [written_folder])
         time.sleep(1.5)  # every run found
         b.open(server.base + "r/motion-000/?token=" + server.token)
         poll(lambda: b.run("return !!window.meshplay && meshplay.connected"))

@@ -40,6 +40,9 @@ TEST(Study, ARunIsAFolderOfARunsFilesFoundDownToFourLevels) {
   make("study/a/b/c/d/e/f", "result.dat");  // inside a run: not looked for
   make("study/x/y/z/w/v", "result.dat");    // five levels down: not found
   make("study/notes", "readme.txt");        // no run's file: no run
+  for (int k = 0; k < 20000; ++k) {         // a folder of tens of thousands: read, not waited on
+    std::fclose(std::fopen(("study/notes/" + std::to_string(k)).c_str(), "w"));
+  }
   const std::string odd = "study/<b>\"quoted\" 'x'\nline \xff\xfe";
   make(odd, "result.dat");
   make("study/" + std::string(255, 'n'), "result.dat");

@@ -17,6 +17,20 @@ function pixelOf(x, y) {
   return [PICTURE_SIZE / 2 + PIXELS_PER_UNIT * x, PICTURE_SIZE / 2 - PIXELS_PER_UNIT * y];
 }
 
+// The node drawn nearest to pixel (px, py) of a picture `size` times the viewer's, showing step
+// k of `store` at view scale `scale`, within `radius` pixels; -1 if none.
+function nodeNear(profile, store, k, scale, size, px, py, radius) {
+  const mesh = store.meshAt(k);
+  let [best, distance] = [-1, radius];
+  for (let i = 0; i < store.nodes; ++i) {
+    const [x, y] = pixelOf((mesh.positions[2 * i] - profile.HW + store.value(k, i, 0)) / scale,
+                           (mesh.positions[2 * i + 1] - profile.HH + store.value(k, i, 1)) / scale);
+    const d = Math.hypot(x * size - px, y * size - py);
+    if (d < distance) [best, distance] = [i, d];
+  }
+  return best;
+}
+
 function createCaption(overlay, colourBar, profile) {
   const P = profile;
   const label = overlay.getContext("2d");

@@ -89,39 +89,34 @@ function createComparison(root, meta) {
     show();
   }
 
-  let pending = false;
-  function show() {
-    if (pending || !state.ready) return;
-    pending = true;
-    requestAnimationFrame(() => {
-      pending = false;
-      const range = colourRange(), [t0, t1] = span();
-      for (const run of runs) {
-        const { store } = run;
-        run.shown = stepAtTime(store, state.t);
-        if (run.shown < 0) {
-          run.note.textContent = run.connected || !run.served ? "No time step yet." : "";
-          continue;
-        }
-        run.renderer.draw(store, run.shown, state.display, range);
-        const t = store.time(run.shown);
-        run.caption.drawLabel(t, state.display.scale, state.display.size);
-        const last = store.time(store.steps - 1);
-        run.note.textContent =
-          state.t < store.time(0) ? `Begins at t = ${store.time(0)} s: its first step.`
-          : state.t > last && run.ended ? `Ended at t = ${last} s: its last step.`
-          : state.t > last ? `Written up to t = ${last} s so far.`
-          : `Step ${run.shown}, t = ${t} s.`;
+  const draw = onceAFrame(() => {
+    const range = colourRange(), [t0, t1] = span();
+    for (const run of runs) {
+      const { store } = run;
+      run.shown = stepAtTime(store, state.t);
+      if (run.shown < 0) {
+        run.note.textContent = run.connected || !run.served ? "No time step yet." : "";
+        continue;
       }
-      runs[0].caption.drawColourBar(range, state.display.colour);
-      plot.draw(state.t);
-      parts.slider.min = String(t0);
-      parts.slider.max = String(t1);
-      parts.slider.value = String(state.t);
-      parts.time.textContent = `t = ${state.t} s`;
-      parts.play.textContent = state.playing ? "II" : "\u25B6";
-    });
-  }
+      run.renderer.draw(store, run.shown, state.display, range);
+      const t = store.time(run.shown);
+      run.caption.drawLabel(t, state.display.scale, state.display.size);
+      const last = store.time(store.steps - 1);
+      run.note.textContent =
+        state.t < store.time(0) ? `Begins at t = ${store.time(0)} s: its first step.`
+        : state.t > last && run.ended ? `Ended at t = ${last} s: its last step.`
+        : state.t > last ? `Written up to t = ${last} s so far.`
+        : `Step ${run.shown}, t = ${t} s.`;
+    }
+    runs[0].caption.drawColourBar(range, state.display.colour);
+    plot.draw(state.t);
+    parts.slider.min = String(t0);
+    parts.slider.max = String(t1);
+    parts.slider.value = String(state.t);
+    parts.time.textContent = `t = ${state.t} s`;
+    parts.play.textContent = state.playing ? "II" : "\u25B6";
+  });
+  const show = () => state.ready && draw();
 
   // The time shown, and the address that names it.
   function setTime(t) {
@@ -194,17 +189,9 @@ function createComparison(root, meta) {
 
   // The node drawn nearest to picture pixel (px, py) of `run`, within `radius` pixels; -1 if none.
   function nodeAt(run, px, py, radius) {
-    const { store } = run, k = run.shown, s = state.display.scale, size = state.display.size;
-    if (k < 0) return -1;
-    const mesh = store.meshAt(k);
-    let [best, distance] = [-1, radius];
-    for (let i = 0; i < store.nodes; ++i) {
-      const [x, y] = pixelOf((mesh.positions[2 * i] - P.HW + store.value(k, i, 0)) / s,
-                             (mesh.positions[2 * i + 1] - P.HH + store.value(k, i, 1)) / s);
-      const d = Math.hypot(x * size - px, y * size - py);
-      if (d < distance) [best, distance] = [i, d];
-    }
-    return best;
+    if (run.shown < 0) return -1;
+    const { scale, size } = state.display;
+    return nodeNear(P, run.store, run.shown, scale, size, px, py, radius);
   }
 
   // Input: the buttons, the slider, the options, the keys, clicks on a picture and on the plot.
@@ -317,15 +304,20 @@ function createComparison(root, meta) {
   };
 }
 
-// The comparison as one page: the runs' data are in it, in order.
-async function startComparison(meta) {
+// The page's one comparison, as window.meshplay; null, and said, where the browser cannot show it.
+function pageComparison(meta) {
   const comparison = createComparison(document.querySelector(".comparison"), meta);
   Object.defineProperty(window, "meshplay", { value: comparison.api, enumerable: true });
-  if (!comparison.usable) {
-    comparison.status("This page cannot show the runs: this browser lacks WebGL 2 or " +
-                      "DecompressionStream. Current Chromium, Firefox and Safari have both.");
-    return;
-  }
+  if (comparison.usable) return comparison;
+  comparison.status("This page cannot show the runs: this browser lacks WebGL 2 or " +
+                    "DecompressionStream. Current Chromium, Firefox and Safari have both.");
+  return null;
+}
+
+// The comparison as one page: the runs' data are in it, in order.
+async function startComparison(meta) {
+  const comparison = pageComparison(meta);
+  if (!comparison) return;
   try {
     const data = document.querySelectorAll("script.meshplay-data");
     for (let r = 0; r < comparison.runs.length; ++r) {
@@ -342,13 +334,8 @@ async function startComparison(meta) {
 
 // The comparison of runs a server follows, each fed from its stream as it grows.
 function startLiveComparison(meta) {
-  const comparison = createComparison(document.querySelector(".comparison"), meta);
-  Object.defineProperty(window, "meshplay", { value: comparison.api, enumerable: true });
-  if (!comparison.usable) {
-    comparison.status("This page cannot show the runs: this browser lacks WebGL 2 or " +
-                      "DecompressionStream. Current Chromium, Firefox and Safari have both.");
-    return;
-  }
+  const comparison = pageComparison(meta);
+  if (!comparison) return;
   const say = () => {
     comparison.status(comparison.runs.map((run) => `${run.name}: ${
       !run.connected ? "connection lost" : run.ended ? "ended" : "live"}, ${

@@ -139,9 +139,11 @@ std::vector<std::string> pageParts(const PageFacts& facts, bool live, PageKind k
                      facts.profile + "}, \"digits\": " + std::to_string(facts.digits) +
                      ", \"live\": " + (live ? "true" : "false") +
                      (kind == PageKind::Comparison ? ", \"runs\": [" + runs + "]" : "") + "}";
-  const char* page = kind == PageKind::Run          ? PLAYER_HTML
+  // The page's frame around its body: the template's own text, put together first.
+  const char* body = kind == PageKind::Run          ? PLAYER_HTML
                      : kind == PageKind::Comparison ? COMPARE_HTML
                                                     : INDEX_HTML;
+  const std::string page = fill(PAGE_HTML, {{"@BODY@", body}}).front();
   const std::string nonce = " nonce=\"" + std::string(NONCE_MARK) + "\">";
   // The template's own marks for the nonces, put in before anything else is.
   const std::string markup =

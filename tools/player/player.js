@@ -59,40 +59,26 @@ function createPlayer(root, meta) {
   const plot = createPlot(parts.history, [{ store, name: "" }]);
 
   // The step and the display drawn at the next animation frame; once a frame at most.
-  let pending = false;
-  function show() {
-    if (pending || !state.ready) return;
-    pending = true;
-    requestAnimationFrame(() => {
-      pending = false;
-      if (!state.ready) return;  // a new served run began in the meantime
-      const k = state.step, range = store.range;
-      renderer.draw(store, k, state.display, range);
-      caption.drawLabel(store.time(k), state.display.scale);
-      caption.drawColourBar(range, state.display.colour);
-      plot.draw(store.time(k));
-      parts.slider.max = String(store.steps - 1);
-      parts.slider.value = String(k);
-      parts.time.textContent = `t = ${store.time(k)} s`;
-      parts.play.textContent = state.playing ? "II" : "\u25B6";
-      parts.follow.classList.toggle("on", state.following);
-    });
-  }
+  const draw = onceAFrame(() => {
+    if (!state.ready) return;  // a new served run began in the meantime
+    const k = state.step, range = store.range;
+    renderer.draw(store, k, state.display, range);
+    caption.drawLabel(store.time(k), state.display.scale);
+    caption.drawColourBar(range, state.display.colour);
+    plot.draw(store.time(k));
+    parts.slider.max = String(store.steps - 1);
+    parts.slider.value = String(k);
+    parts.time.textContent = `t = ${store.time(k)} s`;
+    parts.play.textContent = state.playing ? "II" : "\u25B6";
+    parts.follow.classList.toggle("on", state.following);
+  });
+  const show = () => state.ready && draw();
 
   const playback = createPlayback(state, store, show);
 
   // The node drawn nearest to picture pixel (px, py), within `radius` pixels; -1 if none.
-  function nodeAt(px, py, radius) {
-    const k = state.step, mesh = store.meshAt(k), s = state.display.scale;
-    let [best, distance] = [-1, radius];
-    for (let i = 0; i < store.nodes; ++i) {
-      const [x, y] = pixelOf((mesh.positions[2 * i] - P.HW + store.value(k, i, 0)) / s,
-                             (mesh.positions[2 * i + 1] - P.HH + store.value(k, i, 1)) / s);
-      const d = Math.hypot(x - px, y - py);
-      if (d < distance) [best, distance] = [i, d];
-    }
-    return best;
-  }
+  const nodeAt = (px, py, radius) =>
+    nodeNear(P, store, state.step, state.display.scale, 1, px, py, radius);
   function choose(node) {
     plot.choose(node);
     show();

@@ -48,13 +48,16 @@ void checkRange(const TimeRange& range) {
   }
 }
 
-Run::Run(const Program& program, TimeRange range, const std::string& folder)
+Run::Run(const Program& program, TimeRange range, const std::string& folder, Paths)
     : program_(program),
       range_(range),
       replay_(std::make_unique<Replay>()),
       nodeFile_(inFolder(folder, NODE_FILE)),
       elementFile_(inFolder(folder, ELEMENT_FILE)),
-      resultFile_(inFolder(folder, RESULT_FILE)) {
+      resultFile_(inFolder(folder, RESULT_FILE)) {}
+
+Run::Run(const Program& program, TimeRange range, const std::string& folder)
+    : Run(program, range, folder, Paths{}) {
   for (const std::string* path : {&resultFile_, &nodeFile_, &elementFile_}) {
     checkInput(path->c_str());
   }
@@ -83,12 +86,7 @@ Run::Run(const Program& program, TimeRange range, const std::string& folder)
 }
 
 Run::Run(const Program& program, TimeRange range, FedRecords, const std::string& folder)
-    : program_(program),
-      range_(range),
-      replay_(std::make_unique<Replay>()),
-      nodeFile_(inFolder(folder, NODE_FILE)),
-      elementFile_(inFolder(folder, ELEMENT_FILE)),
-      resultFile_(inFolder(folder, RESULT_FILE)) {
+    : Run(program, range, folder, Paths{}) {
   replay_->reopensResult = false;
   for (const auto& [stream, path] : {std::pair{&replay_->nodeStream, &nodeFile_},
                                      std::pair{&replay_->elementStream, &elementFile_}}) {

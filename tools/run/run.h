@@ -84,6 +84,10 @@ class Run {
   void requireSteps() const;
 
  private:
+  // The members, the files' paths in `folder` among them; nothing opened yet.
+  struct Paths {};
+  Run(const Program& program, TimeRange range, const std::string& folder, Paths);
+
   const Program& program_;
   TimeRange range_;
   std::unique_ptr<Replay> replay_;                   // large: the streams' buffers and the tables
