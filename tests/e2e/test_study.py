@@ -7,6 +7,7 @@ step; one colour range over both; a click on a node plots its history with a cur
 its address names the time. The same comparison written by meshplay-X-html plays offline. Run as
 `test_study.py PROGRAM.json ARTIFACTS [ENGINE]`, Chromium without an engine."""
 
+import json
 import math
 import os
 import random
@@ -119,7 +120,10 @@ def index(ctx, b, server, study, runs):
     os.makedirs(later)
     with open(os.path.join(later, GEO), "w") as f:
         f.write(ctx.model_files()[GEO])
-    poll(lambda: "motion-004" in rows(), timeout=2.5, what="a new run to be listed")
+    listed = lambda: any(r["name"] == "motion-004" for r in json.loads(request(
+        server.port, "/runs", {"X-Meshplay-Token": server.token})[2]))
+    poll(listed, timeout=2.5, what="a new run to be listed by the server")
+    poll(lambda: "motion-004" in rows(), what="a new run to be listed in the index")
     if rows()["motion-004"]["state"] != "failed" or "tridata.dat" not in \
             b.run("return document.querySelector('.index tbody').textContent"):
         raise Failure("a run without its triangles: %r" % rows()["motion-004"])
