@@ -160,9 +160,12 @@ def piped(ctx, times, parts):
 def failures(ctx, work):
     """Failures before serving: one line, status 1."""
     empty = ctx.folder()
+    piped_mesh = ctx.folder({TRI: ctx.model_files()[TRI]})
+    os.mkfifo(os.path.join(piped_mesh, GEO))  # a writer that stalls would hold every browser
     busy = ctx.serve(work)
     rows = [  # folder, arguments, the line expected after the program's name
         (empty, [], "geodata.dat: No such file or directory"),
+        (piped_mesh, [], "geodata.dat: is a named pipe"),
         (work, ["--port", str(busy.port)], "port %d: Address already in use" % busy.port),
         (work, ["--bind", "192.0.2.1"], "port 8765 of 192.0.2.1: Cannot assign requested"),
         (work, ["--bind", "here"], "invalid value 'here' for --bind: expected an IP address"),
