@@ -3,7 +3,8 @@ run past a client's backlog, opened whole by a late client and by one that resum
 step, while a client that stopped reading is dropped and the clients that read are fed all the
 while the server reads flat out; a file that cannot be read, then can; fewer descriptors than
 connections; refused clients closed within their deadline however they trickle; titles that hold
-the page's own marks; a NaN and an infinite time said as the page writer says them."""
+the page's own marks; a NaN and an infinite time said as the page writer says them; an HTTP/1.0
+client, and a request of two Host headers."""
 
 import os
 import random
@@ -134,6 +135,28 @@ def refused(ctx, server):
             time.monotonic() - started))
 
 
+def old_clients(ctx, server):
+    """An HTTP/1.0 client gets the frames as they are, no chunks; two Host headers get 400."""
+    s = socket.create_connection(("127.0.0.1", server.port), timeout=harness.TIMEOUT)
+    s.sendall(b"GET /run HTTP/1.0\r\nHost: localhost\r\nX-Meshplay-Token: %s\r\n\r\n" %
+              server.token.encode())
+    got = b""
+    while b"\r\n\r\n" not in got or len(got) < got.index(b"\r\n\r\n") + 9:
+        got += s.recv(4096)
+    head, _, body = got.partition(b"\r\n\r\n")
+    s.close()
+    if not head.startswith(b"HTTP/1.0 200") or b"chunked" in head.lower() or body[:5] != \
+            b"R\x04\x00\x00\x00":
+        raise Failure("an HTTP/1.0 stream: %r, then %r" % (head, body[:9]))
+    s = socket.create_connection(("127.0.0.1", server.port), timeout=harness.TIMEOUT)
+    s.sendall(b"GET / HTTP/1.1\r\nHost: localhost\r\nHost: evil.example\r\n"
+              b"X-Meshplay-Token: %s\r\n\r\n" % server.token.encode())
+    status = s.recv(4096)[:12]
+    s.close()
+    if status != b"HTTP/1.1 400":
+        raise Failure("two Host headers: %r" % status)
+
+
 def titles(ctx, work):
     """The page's own marks in a title are text in the live page, and its nonces two."""
     title = "@NONCE@ @DATA@ @STYLE@ @TITLE@"
@@ -165,6 +188,7 @@ def run(ctx):
     served = [long_run(ctx, ctx.folder(model)), unreadable(ctx, ctx.folder(model)),
               descriptors(ctx, ctx.folder(model))]
     refused(ctx, served[-1])
+    old_clients(ctx, served[-1])
     served += [titles(ctx, ctx.folder(model)), not_finite(ctx, ctx.folder(model))]
     for server in served:
         server.proc.terminate()
