@@ -7,9 +7,10 @@
 const assert = require("assert");
 const { loadPlayer } = require("./player_modules.js");
 
-const player = loadPlayer(["frames.js", "store.js", "renderer.js", "playback.js", "compare.js"],
-                          ["createFrameReader", "createStore", "createPlayback", "viridis",
-                           "stepAtTime"]);
+const player = loadPlayer(
+  ["frames.js", "store.js", "renderer.js", "caption.js", "playback.js", "compare.js"],
+  ["createFrameReader", "createStore", "createPlayback", "viridis", "stepAtTime", "formatTime",
+   "nodeNear"]);
 const cases = [];
 const test = (name, fn) => cases.push([name, fn]);
 
@@ -134,6 +135,37 @@ test("a comparison shows each run's last step at or before the time, its first b
   }
   assert.strictEqual(player.stepAtTime(run([]), 1), -1);
   assert.strictEqual(player.stepAtTime(run([0, NaN, 2]), 1), 0);
+});
+
+test("the label writes a time as printf's %lf does", () => {
+  const rows = [[1.84, "1.840000"], [-0.005, "-0.005000"], [-0, "-0.000000"], [0, "0.000000"],
+                [1e22, "10000000000000000000000.000000"], [NaN, "nan"], [-Infinity, "-inf"]];
+  for (const [t, text] of rows) assert.strictEqual(player.formatTime(t), text, `${t}`);
+});
+
+test("a click picks the node drawn nearest, wherever it is in the grid", () => {
+  // A 2 x 1 grid of cells 0.01 wide, node 4 moved up by 0.005, at the view scale 0.03 (100 pixels
+  // a drawing unit: a cell is 33 pixels), the picture 1 or 2 times the viewer's.
+  const profile = { HW: 0.01, HH: 0.005 };
+  const positions = Float64Array.from([0, 0, 0.01, 0, 0.02, 0, 0, 0.01, 0.01, 0.01, 0.02, 0.01]);
+  const values = new Float32Array(12);
+  values[9] = 0.005;
+  const store = { nodes: 6, meshAt: () => ({ positions }), value: (k, i, c) => values[2 * i + c] };
+  const at = (i, size) => {  // where node i is drawn
+    const x = positions[2 * i] - profile.HW + values[2 * i];
+    const y = positions[2 * i + 1] - profile.HH + values[2 * i + 1];
+    return [size * (150 + 100 * x / 0.03), size * (150 - 100 * y / 0.03)];
+  };
+  for (const size of [1, 2]) {
+    for (let i = 0; i < 6; ++i) {
+      const [px, py] = at(i, size);
+      assert.strictEqual(player.nodeNear(profile, store, 0, 0.03, size, px + 3, py - 2, 8 * size), i,
+                         `node ${i} at ${size}x`);
+    }
+    const [px, py] = at(0, size);
+    assert.strictEqual(player.nodeNear(profile, store, 0, 0.03, size, px - 20 * size, py, 8 * size),
+                       -1, "nowhere near a node");
+  }
 });
 
 test("the colour map gives viridis's colours at its ends and between", () => {
