@@ -106,8 +106,14 @@ void serveRuns(const Program& program, const std::string& first, const ServeOpti
   settings.port = o.port;
   settings.portGiven = o.portGiven;
   settings.bind = o.bind;
-  settings.facts = {o.title.empty() ? folder + " \u2014 " MESHPLAY_VIEWER : o.title,
-                    MESHPLAY_VIEWER, profileFacts(), 0};
+  // A study's index is named by its folders, the one run's page by the working folder.
+  std::string named = folder;
+  if (!settings.folders.empty()) {
+    named.clear();
+    for (const std::string& f : settings.folders) named += (named.empty() ? "" : ", ") + f;
+  }
+  settings.facts = {o.title.empty() ? named + " \u2014 " MESHPLAY_VIEWER : o.title, MESHPLAY_VIEWER,
+                    profileFacts(), 0};
   settings.encoding.row = static_cast<std::size_t>(NX) + 1;
   settings.fieldsPerRecord = RECORD_VALUES;
   settings.source = [&program, &o](const std::string& runFolder) {

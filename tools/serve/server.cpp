@@ -282,9 +282,7 @@ Answer Server::answer(const Verdict& verdict, const std::string& nonce) {
   }
   switch (verdict.resource) {
     case Resource::Page: {
-      PageFacts facts = settings_.facts;
-      facts.title = "A study \u2014 " + settings_.facts.program;
-      return {HTML, LivePage(pageParts(facts, true, PageKind::Index)).text(nonce)};
+      return {HTML, LivePage(pageParts(settings_.facts, true, PageKind::Index)).text(nonce)};
     }
     case Resource::Runs: return {"application/json", runs()};
     case Resource::RunPage: {
