@@ -128,6 +128,8 @@ def refusals(server):
         missing = [k for k, v in SECURITY.items() if headers.get(k) != v]
         if "default-src 'none'" not in headers.get("content-security-policy", ""):
             missing.append("content-security-policy")
+        if status == 405 and headers.get("allow") != "GET, HEAD":
+            missing.append("allow")
         if status != want or missing or (want != 200 and b"\x00" in body):
             raise Failure("%s: status %d (expected %d), missing %r" % (why, status, want, missing))
 
