@@ -245,5 +245,5 @@ function createRenderer(canvas, profile, onContext) {
     gl.bindVertexArray(null);
   }
 
-  return { draw, get lost() { return gpu === null; } };
+  return { draw };
 }

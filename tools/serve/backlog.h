@@ -31,7 +31,6 @@ class Backlog {
   }
   void clear() { queued_ = catchUp_ = 0; }
 
-  std::size_t queued() const { return queued_; }
   // New bytes waiting, beyond the catch-up.
   std::size_t behind() const { return queued_ - catchUp_; }
 
